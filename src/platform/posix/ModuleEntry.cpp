@@ -1,0 +1,20 @@
+// ELF load and unload: the module's constructors and destructor.
+#include <dlfcn.h>
+
+#include "ModuleLifecycle.h"
+
+namespace {
+
+// Priority 101 runs before every constructor of default priority.
+__attribute__((constructor(101))) void OnLoadEarly() { velorik::ModuleLoadEarly(); }
+
+__attribute__((constructor)) void OnLoad() {
+    Dl_info info{};
+    dladdr(reinterpret_cast<void*>(&OnLoad), &info);
+    // An ELF constructor cannot refuse the load; the stand-in registration never fails.
+    velorik::ModuleLoad(info.dli_fbase);
+}
+
+__attribute__((destructor)) void OnUnload() { velorik::ModuleUnload(); }
+
+}  // namespace

@@ -1,0 +1,97 @@
+#include "TestFiles.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace testing_support {
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base ? base : "/tmp") + "/vwd-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    root_ = pattern;
+}
+
+TempDir::~TempDir() {
+    nftw(
+        root_.c_str(),
+        [](const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+Bytes ReadFile(const std::string& path) {
+    Bytes bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) throw std::runtime_error("cannot read " + path);
+    unsigned char chunk[65536];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    std::fclose(file);
+    return bytes;
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) throw std::runtime_error("cannot write " + path);
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (std::fclose(file) != 0 || !ok) throw std::runtime_error("short write to " + path);
+}
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+std::basic_string<VwdChar16> Utf16(const std::string& utf8) {
+    std::basic_string<VwdChar16> out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        uint32_t cp = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += length;
+        if (cp >= 0x10000) {
+            out.push_back(static_cast<VwdChar16>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<VwdChar16>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<VwdChar16>(cp));
+        }
+    }
+    return out;
+}
+
+Bytes Le16(const std::vector<int16_t>& samples) {
+    Bytes bytes;
+    for (int16_t s : samples) {
+        bytes.push_back(static_cast<unsigned char>(static_cast<uint16_t>(s) & 0xFF));
+        bytes.push_back(static_cast<unsigned char>(static_cast<uint16_t>(s) >> 8));
+    }
+    return bytes;
+}
+
+Bytes MakeWav(const std::vector<int16_t>& samples) {
+    const uint32_t size = static_cast<uint32_t>(samples.size() * 2);
+    auto u32 = [](uint32_t v) {
+        return Bytes{static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                     static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+    };
+    Bytes out = {'R', 'I', 'F', 'F'};
+    for (const Bytes& part : {u32(size + 36), Bytes{'W', 'A', 'V', 'E', 'f', 'm', 't', ' '}, u32(16),
+                              Bytes{1, 0, 1, 0}, u32(8000), u32(16000), Bytes{2, 0, 16, 0},
+                              Bytes{'d', 'a', 't', 'a'}, u32(size), Le16(samples)})
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+uint32_t ReadU32(const Bytes& bytes, std::size_t at) {
+    return bytes.at(at) | bytes.at(at + 1) << 8 | bytes.at(at + 2) << 16 |
+           static_cast<uint32_t>(bytes.at(at + 3)) << 24;
+}
+
+}  // namespace testing_support

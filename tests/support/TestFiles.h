@@ -1,0 +1,37 @@
+// Real files on disk for the tests: a fresh directory per test, and byte helpers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "VelorikWAVDistortion.h"
+
+namespace testing_support {
+
+using Bytes = std::vector<unsigned char>;
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string Path(const std::string& name) const { return root_ + "/" + name; }
+    const std::string& Root() const { return root_; }
+
+private:
+    std::string root_;
+};
+
+Bytes ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const Bytes& bytes);
+bool Exists(const std::string& path);
+std::basic_string<VwdChar16> Utf16(const std::string& utf8);
+
+// A canonical 44-byte 8000 Hz mono 16-bit header followed by `samples`.
+Bytes MakeWav(const std::vector<int16_t>& samples);
+Bytes Le16(const std::vector<int16_t>& samples);
+uint32_t ReadU32(const Bytes& bytes, std::size_t at);
+
+}  // namespace testing_support
