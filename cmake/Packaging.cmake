@@ -16,6 +16,8 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortio
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortionConfig.cmake
   ${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortionConfigVersion.cmake DESTINATION ${VWD_CMAKE_DIR})
 
+# Relative to the .pc file itself, so the tree works wherever it is installed.
+file(RELATIVE_PATH VWD_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/VelorikWAVDistortion.pc.in
   ${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortion.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortion.pc

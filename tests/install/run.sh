@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the built tree into a scratch prefix and builds two consumers against
+# it, one through find_package and one through pkg-config, then runs both.
+set -euo pipefail
+build_dir=$1 work=$2
+rm -rf "$work" && mkdir -p "$work"
+prefix=$work/prefix
+cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+here=$(cd "$(dirname "$0")" && pwd)
+
+printf 'RIFF\044\000\000\000WAVEfmt \020\000\000\000\001\000\001\000\100\037\000\000\200\076\000\000\002\000\020\000data\004\000\000\000\000\002\000\376' >"$work/in.wav"
+
+cmake -S "$here/consumer" -B "$work/cmake-consumer" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/cmake-consumer" >/dev/null
+"$work/cmake-consumer/consumer" "$work/in.wav" "$work/out-cmake.wav"
+
+libdir=$(dirname "$(find "$prefix" -name VelorikWAVDistortion.pc)")
+PKG_CONFIG_PATH=$libdir pkg-config --exists VelorikWAVDistortion
+cc -std=c11 "$here/consumer/main.c" $(PKG_CONFIG_PATH=$libdir pkg-config --cflags --libs VelorikWAVDistortion) \
+   -Wl,-rpath,"$(cd "$libdir/.." && pwd)" -o "$work/pc-consumer"
+"$work/pc-consumer" "$work/in.wav" "$work/out-pc.wav"
+
+# 512 and -512 clipped at 100.
+expected=$(printf 'RIFF\044\000\000\000WAVEfmt \020\000\000\000\001\000\001\000\100\037\000\000\200\076\000\000\002\000\020\000data\004\000\000\000\144\000\234\377' | od -An -tx1)
+for out in out-cmake.wav out-pc.wav; do
+    [ "$(od -An -tx1 "$work/$out")" = "$expected" ] || { echo "unexpected bytes in $out"; exit 1; }
+done
+"$prefix/bin/wavfx" info "$work/out-cmake.wav" >/dev/null
+echo "install tree: find_package and pkg-config consumers work"
