@@ -11,6 +11,8 @@ import unittest
 import wave
 
 WAVFX = os.environ["WAVFX"]
+# A cross-built wavfx runs under its emulator (for example "qemu-arm -L /usr/arm-linux-gnueabihf").
+COMMAND = os.environ.get("WAVFX_EMULATOR", "").split() + [WAVFX]
 
 
 def wav_bytes(samples, channels=1, bits=16):
@@ -67,7 +69,7 @@ class PacedDevice:
 
 
 def run(*args, env=None, timeout=60):
-    return subprocess.run([WAVFX, *args], capture_output=True, text=True, env=env, timeout=timeout)
+    return subprocess.run([*COMMAND, *args], capture_output=True, text=True, env=env, timeout=timeout)
 
 
 class WavfxTest(unittest.TestCase):
@@ -156,7 +158,7 @@ class WavfxTest(unittest.TestCase):
         self.assertIn("cannot create", result.stderr)
 
     def test_demo_runs_without_a_device(self):
-        result = subprocess.run([WAVFX, "demo"], capture_output=True, text=True, env=self.no_device,
+        result = subprocess.run([*COMMAND, "demo"], capture_output=True, text=True, env=self.no_device,
                                 cwd=self.dir.name, timeout=60)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("returned 999", result.stdout)
@@ -182,7 +184,7 @@ class WavfxTest(unittest.TestCase):
                 out = self.path("sig%d.wav" % sig)
                 device = PacedDevice(tempfile.mkdtemp(dir=self.dir.name))
                 try:
-                    proc = subprocess.Popen([WAVFX, "record", out, "--quiet"], env=device.env(),
+                    proc = subprocess.Popen([*COMMAND, "record", out, "--quiet"], env=device.env(),
                                             stderr=subprocess.PIPE, text=True)
                     deadline = time.monotonic() + 20
                     while time.monotonic() < deadline and (
