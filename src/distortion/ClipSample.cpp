@@ -11,7 +11,14 @@ void ClipSample(int16_t& sample, int16_t threshold) noexcept {
     if (sample < mirror) sample = static_cast<int16_t>(static_cast<uint16_t>(mirror & 0xFFFF));
 }
 
-void ClipRun(int16_t* samples, std::size_t count, int16_t threshold) noexcept {
+// On x86-64 the loader picks an AVX2 build of the kernel where the CPU has it.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
+#define VWD_KERNEL_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VWD_KERNEL_CLONES
+#endif
+
+VWD_KERNEL_CLONES void ClipRun(int16_t* samples, std::size_t count, int16_t threshold) noexcept {
     // Each sign of the threshold reduces to a form without 32-bit widening:
     // t >= 0 is a clamp into [-t, t]; for t < 0 every sample not above t lies
     // below -t, so it takes -t's low 16 bits.

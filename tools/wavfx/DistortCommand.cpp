@@ -42,13 +42,10 @@ int RunDistort(const Args& args) {
                          : DescribeStatus(status));
         return 1;
     }
-    const auto before = ReadSamples(in);
-    const auto after = ReadSamples(out);
-    if (before && after && before->size() == after->size()) {
-        std::size_t clipped = 0;
-        for (std::size_t i = 0; i < before->size(); ++i) clipped += (*before)[i] != (*after)[i];
-        std::fprintf(stderr, "wavfx: %zu of %zu samples clipped\n", clipped, before->size());
-    }
+    uint64_t total = 0;
+    if (const auto clipped = CountChangedSamples(in, out, total))
+        std::fprintf(stderr, "wavfx: %llu of %llu samples clipped\n", static_cast<unsigned long long>(*clipped),
+                     static_cast<unsigned long long>(total));
     return 0;
 }
 

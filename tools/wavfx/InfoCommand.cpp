@@ -25,7 +25,7 @@ int RunInfo(const Args& args) {
                     static_cast<unsigned long long>(info->fileSize));
         return 1;
     }
-    const auto samples = ReadSamples(args[0]);
+    const auto peak = info->IsPcm16() ? PeakOfFile(args[0]) : std::nullopt;
     std::printf("file:            %s (%llu bytes)\n", args[0].c_str(), static_cast<unsigned long long>(info->fileSize));
     std::printf("chunks:          '%s' size %u, '%s', '%s' size %u, '%s' size %u\n", info->riffId.c_str(), info->riffSize,
                 info->waveId.c_str(), info->fmtId.c_str(), info->fmtSize, info->dataId.c_str(), info->dataSize);
@@ -34,8 +34,7 @@ int RunInfo(const Args& args) {
     std::printf("byte rate:       %u bytes/s, block align %u\n", info->byteRate, info->blockAlign);
     if (info->byteRate > 0)
         std::printf("duration:        %.3f s\n", static_cast<double>(info->dataSize) / info->byteRate);
-    if (samples && info->IsPcm16())
-        std::printf("peak:            %s\n", FormatDbfs(Peak(samples->data(), samples->size())).c_str());
+    if (peak) std::printf("peak:            %s\n", FormatDbfs(*peak).c_str());
     std::printf("sizes:           %s\n", info->SizesMatch() ? "match the file" : "DO NOT match the file");
     return 0;
 }

@@ -66,6 +66,48 @@ std::optional<std::vector<int16_t>> ReadSamples(const std::string& path) {
     return samples;
 }
 
+namespace {
+
+constexpr std::size_t ChunkSamples = 32768;
+
+// Reads up to ChunkSamples samples; returns how many whole samples it read.
+std::size_t ReadChunk(std::FILE* file, int16_t* out, bool& failed) {
+    unsigned char bytes[ChunkSamples * 2];
+    const std::size_t got = std::fread(bytes, 1, sizeof bytes, file);
+    failed = failed || std::ferror(file);
+    for (std::size_t i = 0; i + 1 < got; i += 2) out[i / 2] = static_cast<int16_t>(U16(bytes + i));
+    return got / 2;
+}
+
+}  // namespace
+
+std::optional<int> PeakOfFile(const std::string& path) {
+    File file = Open(path, "rb");
+    if (!file || std::fseek(file.get(), 44, SEEK_SET) != 0) return std::nullopt;
+    std::vector<int16_t> chunk(ChunkSamples);
+    int peak = 0;
+    bool failed = false;
+    while (const std::size_t n = ReadChunk(file.get(), chunk.data(), failed)) peak = std::max(peak, Peak(chunk.data(), n));
+    return failed ? std::nullopt : std::optional<int>(peak);
+}
+
+std::optional<uint64_t> CountChangedSamples(const std::string& a, const std::string& b, uint64_t& total) {
+    File first = Open(a, "rb"), second = Open(b, "rb");
+    if (!first || !second || std::fseek(first.get(), 44, SEEK_SET) != 0 || std::fseek(second.get(), 44, SEEK_SET) != 0)
+        return std::nullopt;
+    std::vector<int16_t> x(ChunkSamples), y(ChunkSamples);
+    uint64_t changed = 0;
+    bool failed = false;
+    total = 0;
+    for (;;) {
+        const std::size_t n = ReadChunk(first.get(), x.data(), failed), m = ReadChunk(second.get(), y.data(), failed);
+        if (n != m || failed) return std::nullopt;
+        if (n == 0) return changed;
+        for (std::size_t i = 0; i < n; ++i) changed += x[i] != y[i];
+        total += n;
+    }
+}
+
 bool WriteWav(const std::string& path, const std::vector<int16_t>& samples, uint32_t sampleRate) {
     File file = Open(path, "wb");
     if (!file) return false;

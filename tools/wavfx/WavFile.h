@@ -22,6 +22,10 @@ struct WavInfo {
 std::optional<WavInfo> ReadWavInfo(const std::string& path);
 // The 16-bit samples after the 44-byte header (an odd last byte ignored).
 std::optional<std::vector<int16_t>> ReadSamples(const std::string& path);
+// Streamed over the samples in constant memory: the peak level, and how many
+// samples differ between two files (nullopt when they differ in length).
+std::optional<int> PeakOfFile(const std::string& path);
+std::optional<uint64_t> CountChangedSamples(const std::string& a, const std::string& b, uint64_t& total);
 bool WriteWav(const std::string& path, const std::vector<int16_t>& samples, uint32_t sampleRate);
 int Peak(const int16_t* samples, std::size_t count);
 

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Builds the release preset and prints one table: the distortion pass against a
+# plain copy of the same file (the limit) and against the tools a user might
+# pick instead, peak memory by file size, the clip kernel, and the recorder's cost.
+#   bench/run.sh            100 MB input, 7 interleaved runs
+#   bench/run.sh --large    also a 1 GB input
+#   RUNS=N bench/run.sh     N runs per row
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${RUNS:-7}
+large=false
+[ "${1:-}" = --large ] && large=true
+
+need=()
+command -v sox >/dev/null || need+=(sox)
+command -v ffmpeg >/dev/null || need+=(ffmpeg)
+[ -x /usr/bin/time ] || need+=(time)
+if [ ${#need[@]} -gt 0 ]; then
+    echo "bench: installing ${need[*]} from the distribution" >&2
+    sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+cmake --preset release >/dev/null
+cmake --build --preset release -j"$(nproc)" >/dev/null
+bin=build/release
+wavfx=$bin/tools/wavfx/wavfx
+
+base=/tmp; [ -d /dev/shm ] && [ -w /dev/shm ] && base=/dev/shm
+work=$(mktemp -d "$base/vwd-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# A mono 16-bit WAV of $2 MiB of random samples.
+make_wav() {
+    local path=$1 mib=$2 bytes=$(( $2 * 1048576 ))
+    python3 - "$path" "$bytes" <<'PY'
+import struct, sys
+path, size = sys.argv[1], int(sys.argv[2])
+with open(path, "wb") as f:
+    f.write(struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", size + 36, b"WAVE", b"fmt ", 16, 1, 1, 8000, 16000, 2, 16, b"data", size))
+PY
+    head -c "$bytes" /dev/urandom >>"$path"
+}
+
+# Median and spread (max - min) of a list of seconds.
+stats() { sort -n | awk '{v[NR]=$1} END {m=(NR%2)?v[(NR+1)/2]:(v[NR/2]+v[NR/2+1])/2; printf "%.4f %.4f\n", m, v[NR]-v[1]}'; }
+now() { date +%s.%N; }
+timed() { local t0; t0=$(now); "$@" >/dev/null 2>&1; echo "$(now) - $t0" | bc -l; }
+
+declare -A times
+rows=(dd wavfx inprocess)
+command -v sox >/dev/null && rows+=(sox)
+command -v ffmpeg >/dev/null && rows+=(ffmpeg)
+
+in=$work/in.wav out=$work/out.wav
+make_wav "$in" 100
+size_mb=$(( $(stat -c %s "$in") / 1000000 ))
+for ((r = 0; r < runs; r++)); do
+    for row in "${rows[@]}"; do
+        rm -f "$out"
+        case $row in
+            dd) t=$(timed dd if="$in" of="$out" bs=64K) ;;
+            wavfx) t=$(timed "$wavfx" distort "$in" "$out" 8000) ;;
+            inprocess) t=$({ "$bin/bench/bench_distort_inprocess" "$in" "$out" 8000 >/dev/null; } 2>&1) ;;
+            sox) t=$(timed sox "$in" "$out" vol 1) ;;
+            ffmpeg) t=$(timed ffmpeg -nostdin -loglevel error -y -i "$in" -af asoftclip=type=hard:threshold=0.244140625 "$out") ;;
+        esac
+        times[$row]+="$t "
+    done
+done
+
+echo "Distortion of a ${size_mb} MB 16-bit mono WAV on $(basename "$base"), $runs interleaved runs ($(date -u +%F))"
+printf '| %-34s | %10s | %10s | %8s |\n' "command" "median s" "spread s" "x dd"
+printf '|%s|%s|%s|%s|\n' "------------------------------------" "------------" "------------" "----------"
+read -r dd_median _ < <(tr ' ' '\n' <<<"${times[dd]}" | grep . | stats)
+for row in "${rows[@]}"; do
+    read -r median spread < <(tr ' ' '\n' <<<"${times[$row]}" | grep . | stats)
+    case $row in
+        dd) label="dd bs=64K (the copy limit)" ;;
+        wavfx) label="wavfx distort" ;;
+        inprocess) label="WAVDistortion in-process" ;;
+        sox) label="sox vol 1 (pass-through)" ;;
+        ffmpeg) label="ffmpeg asoftclip=type=hard" ;;
+    esac
+    printf '| %-34s | %10s | %10s | %8.2f |\n' "$label" "$median" "$spread" "$(echo "$median / $dd_median" | bc -l)"
+done
+
+echo
+echo "Peak resident memory of wavfx distort"
+printf '| %-10s | %12s |\n' "input" "peak RSS KiB"
+printf '|%s|%s|\n' "------------" "--------------"
+sizes=(1 100); $large && sizes+=(1024)
+for mib in "${sizes[@]}"; do
+    make_wav "$work/m.wav" "$mib"
+    rss=$(/usr/bin/time -f %M "$wavfx" distort "$work/m.wav" "$work/m-out.wav" 8000 2>&1 >/dev/null | tail -1)
+    printf '| %7d MiB | %12s |\n' "$mib" "$rss"
+    rm -f "$work/m.wav" "$work/m-out.wav"
+done
+
+echo
+echo "Clip kernel (one 32 KiB run) against memcpy of the same buffer"
+"$bin/bench/bench_clip_kernel" --benchmark_min_time=0.2 2>/dev/null | grep -E '^(Clip|Memcpy)' |
+    awk '{printf "| %-12s | %8s ns |\n", $1, $2}'
+
+echo
+echo "Recorder: CPU time per second of audio"
+cat >"$work/asound.conf" <<CONF
+pcm.!default { type file slave.pcm { type null } file "/dev/null" infile "/dev/zero" format "raw" }
+CONF
+read -r blocks fake_cpu < <("$bin/bench/bench_recorder_fake" "$work/fake.wav")
+printf '| %-34s | %12.1f us | %5.4f %% of a core |\n' "fake wave input ($blocks s)" "$(echo "$fake_cpu * 1000000" | bc -l)" "$(echo "$fake_cpu * 100" | bc -l)"
+read -r blocks alsa_cpu < <(ALSA_CONFIG_PATH=$work/asound.conf "$bin/bench/bench_recorder_alsa" "$work/alsa.wav")
+printf '| %-34s | %12.1f us | %5.4f %% of a core |\n' "ALSA file plugin ($blocks s)" "$(echo "$alsa_cpu * 1000000" | bc -l)" "$(echo "$alsa_cpu * 100" | bc -l)"
