@@ -1,8 +1,11 @@
 // The distortion pass through the real shared library, on real files.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <thread>
 
 #include "Library.h"
@@ -161,6 +164,51 @@ TEST_F(Distortion, WriteFailureIsReportedNotSuccess) {
     // Even a header-only output fails when its flush at close fails.
     WriteFile(dir.Path("small.wav"), MakeWav({}));
     EXPECT_EQ(Run(dir.Path("small.wav"), "/dev/full", 100), StatusIOFailed);
+}
+
+TEST_F(Distortion, DiskFillingMidwayIsReportedAndTheInputIsKept) {
+    // A file-size limit stops the output part-way, as a full disk would; in a
+    // child, so the limit stays there.
+    std::vector<int16_t> samples(100000, -20000);
+    WriteFile(dir.Path("in.wav"), MakeWav(samples));
+    std::fflush(stdout);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 50000;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::freopen(dir.Path("stdout.txt").c_str(), "w", stdout);
+        const int32_t status = lib.WAVDistortion(Utf16(dir.Path("in.wav")).c_str(), Utf16(dir.Path("out.wav")).c_str(), 5);
+        std::fflush(stdout);
+        _exit(status == StatusIOFailed ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the pass did not return StatusIOFailed";
+    EXPECT_EQ(ReadFile(dir.Path("stdout.txt")), Bytes{}) << "no success line";
+    EXPECT_EQ(ReadFile(dir.Path("in.wav")), MakeWav(samples));
+}
+
+TEST_F(Distortion, InputThatFailsToReadIsNotSuccess) {
+    // Reading this process's memory at offset 0 fails with EIO: a read error, not an end.
+    EXPECT_EQ(Run("/proc/self/mem", dir.Path("out.wav"), 5), StatusIOFailed);
+}
+
+TEST_F(Distortion, InputReplacedWhileReadIsReadToTheEndAndLeftAlone) {
+    std::vector<int16_t> samples(300000, 9000);
+    WriteFile(dir.Path("in.wav"), MakeWav(samples));
+    WriteFile(dir.Path("other.wav"), MakeWav({1, 2, 3}));
+    std::thread replace([&] { std::rename(dir.Path("other.wav").c_str(), dir.Path("in.wav").c_str()); });
+    const int32_t status = Run(dir.Path("in.wav"), dir.Path("out.wav"), 100);
+    replace.join();
+    ASSERT_EQ(status, StatusSuccess);
+    // The pass read whichever file it opened, whole; the replacement is untouched.
+    const Bytes out = ReadFile(dir.Path("out.wav"));
+    EXPECT_TRUE(out == MakeWav(Clip(samples, 100)) || out == MakeWav({1, 2, 3}));
+    EXPECT_EQ(ReadFile(dir.Path("in.wav")), MakeWav({1, 2, 3}));
 }
 
 TEST_F(Distortion, NonAsciiNamesAndIllFormedNames) {
