@@ -11,8 +11,10 @@ void ClipSample(int16_t& sample, int16_t threshold) noexcept {
     if (sample < mirror) sample = static_cast<int16_t>(static_cast<uint16_t>(mirror & 0xFFFF));
 }
 
-// On x86-64 the loader picks an AVX2 build of the kernel where the CPU has it.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
+// On x86-64 the loader picks an AVX2 build of the kernel where the CPU has it
+// (not under ThreadSanitizer, whose runtime is not up when the loader asks).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__) && \
+    !defined(__SANITIZE_THREAD__)
 #define VWD_KERNEL_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define VWD_KERNEL_CLONES
