@@ -1,7 +1,7 @@
-#include <sys/stat.h>
-
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "Commands.h"
 #include "Text.h"
@@ -42,7 +42,8 @@ int RunDemo(const Args& args) {
         return 0;
     }
     const std::string dir = "wavfx-demo";
-    mkdir(dir.c_str(), 0777);
+    std::error_code ignored;
+    std::filesystem::create_directory(dir, ignored);
     const std::string tone = dir + "/tone.wav", clipped = dir + "/tone-clipped.wav", recording = dir + "/recording.wav";
     const int threshold = 8000;
 
