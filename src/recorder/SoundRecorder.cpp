@@ -152,8 +152,9 @@ int32_t SoundRecorderStop() noexcept {
         // unprepare and close succeed.
         waveInReset(state.device);
         WaitForBufferReturn();
-        waveInUnprepareHeader(state.device, &state.bufferHeader, sizeof state.bufferHeader);
-        waveInClose(state.device);
+        state.unprepareResult =
+            waveInUnprepareHeader(state.device, &state.bufferHeader, sizeof state.bufferHeader);
+        state.closeResult = waveInClose(state.device);
     }
     CloseGate();
 

@@ -29,6 +29,9 @@ struct SoundRecorderState {
     std::atomic<int> callbackGate{0};     // see RecorderGate
     std::atomic<bool> stopping{false};    // once set, the callback no longer hands the buffer back
     std::atomic<bool> bufferQueued{false};  // the device holds the buffer
+    // What the device said when stop released it, for diagnosis.
+    MMRESULT unprepareResult{};
+    MMRESULT closeResult{};
 };
 
 // The callback may touch the recording only while it holds the gate open -> busy.

@@ -96,6 +96,8 @@ TEST_F(Recorder, WholeBlocksGiveAnExactFile) {
     for (int b = 0; b < 3; ++b) ASSERT_TRUE(fake::Deliver(RecorderBlockBytes));
     EXPECT_EQ(SoundRecorderStop(), 3);
     ExpectWavOf(dir.Path("k.wav"), {ExpectedBlock(0), ExpectedBlock(1), ExpectedBlock(2)});
+    EXPECT_EQ(soundRecorder.unprepareResult, MMSYSERR_NOERROR);
+    EXPECT_EQ(soundRecorder.closeResult, MMSYSERR_NOERROR);
     const fake::Log log = fake::Snapshot();
     EXPECT_EQ(log.lastUnprepare, MMSYSERR_NOERROR);
     EXPECT_EQ(log.lastClose, MMSYSERR_NOERROR);

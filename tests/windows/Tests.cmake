@@ -15,3 +15,10 @@ set_tests_properties(windows_library PROPERTIES
 add_test(NAME windows_recorder_winmm COMMAND vwd_windows_tests --gtest_filter=RecorderOnDevice.*)
 set_tests_properties(windows_recorder_winmm PROPERTIES
   ENVIRONMENT "ALSA_CONFIG_PATH=${CMAKE_CURRENT_LIST_DIR}/asound-file.conf" TIMEOUT 300)
+
+add_executable(vwd_winmm_recorder_tests ${CMAKE_CURRENT_LIST_DIR}/WinmmRecorderTest.cpp)
+target_link_libraries(vwd_winmm_recorder_tests PRIVATE vwd_core vwd_wavein GTest::gtest_main)
+target_link_options(vwd_winmm_recorder_tests PRIVATE -static-libgcc -static-libstdc++ -static)
+add_test(NAME windows_recorder_stop_protocol COMMAND vwd_winmm_recorder_tests)
+set_tests_properties(windows_recorder_stop_protocol PROPERTIES
+  ENVIRONMENT "ALSA_CONFIG_PATH=${CMAKE_CURRENT_LIST_DIR}/asound-file.conf" TIMEOUT 300)
