@@ -11,9 +11,12 @@ for target in distortion names; do
     corpus=$(mktemp -d)
     cp fuzz/corpus/$target/* "$corpus/"
     echo "fuzz: $target for ${seconds}s"
-    "build/fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=70000 -print_final_stats=1 "$corpus" 2>&1 |
-        grep -E 'stat::number_of_executed_units|stat::peak_rss|ERROR|SUMMARY|Done' || true
-    status=${PIPESTATUS[0]}
+    status=0
+    "build/fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=70000 -print_final_stats=1 "$corpus" \
+        >"$corpus.log" 2>&1 || status=$?
+    grep -E 'stat::number_of_executed_units|stat::peak_rss|ERROR|SUMMARY|Done' "$corpus.log" || true
+    [ "$status" -eq 0 ] || tail -n 40 "$corpus.log"
+    rm -f "$corpus.log"
     rm -rf "$corpus"
     [ "$status" -eq 0 ] || { echo "fuzz: $target FAILED (exit $status)"; exit 1; }
 done
