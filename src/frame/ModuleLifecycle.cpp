@@ -39,8 +39,9 @@ void ModuleUnload() noexcept {
 const platform::AFX_EXTENSION_MODULE& ModuleRecord() noexcept { return extensionModule; }
 
 bool ModuleLinked() noexcept {
+    if (library == nullptr) return false;
     for (auto* link = platform::AfxGetModuleState()->libraryList; link; link = link->m_pNextDLL)
-        if (link == library && library != nullptr) return true;
+        if (link == library) return true;
     return false;
 }
 

@@ -161,8 +161,7 @@ int32_t SoundRecorderStop() noexcept {
     const std::uint64_t size =
         WAVHeaderSize + static_cast<std::uint64_t>(state.blockCount) * RecorderBlockBytes;
     platform::CutFile(state.stream, size);  // drops a block whose write failed part-way
-    WAVHeaderFill(state.header, state.blockCount);
-    if (std::fseek(state.stream, 0, SEEK_SET) == 0) WriteHeader();
+    RefreshHeader();
     std::fclose(state.stream);
     state.stream = nullptr;
     state.active = false;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace wavfx {
 
@@ -54,17 +55,6 @@ std::optional<WavInfo> ReadWavInfo(const std::string& path) {
     return info;
 }
 
-std::optional<std::vector<int16_t>> ReadSamples(const std::string& path) {
-    File file = Open(path, "rb");
-    if (!file || std::fseek(file.get(), 44, SEEK_SET) != 0) return std::nullopt;
-    std::vector<int16_t> samples;
-    unsigned char chunk[1 << 16];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 1)
-        for (std::size_t i = 0; i + 1 < got; i += 2) samples.push_back(static_cast<int16_t>(U16(chunk + i)));
-    if (std::ferror(file.get())) return std::nullopt;
-    return samples;
-}
 
 namespace {
 
@@ -79,11 +69,28 @@ std::size_t ReadChunk(std::FILE* file, int16_t* out, bool& failed) {
     return got / 2;
 }
 
+// The file positioned at its first sample, or empty.
+File OpenSamples(const std::string& path) {
+    File file = Open(path, "rb");
+    if (file && std::fseek(file.get(), 44, SEEK_SET) != 0) file.reset();
+    return file;
+}
+
 }  // namespace
 
+std::optional<std::vector<int16_t>> ReadSamples(const std::string& path) {
+    File file = OpenSamples(path);
+    if (!file) return std::nullopt;
+    std::vector<int16_t> samples, chunk(ChunkSamples);
+    bool failed = false;
+    while (const std::size_t n = ReadChunk(file.get(), chunk.data(), failed))
+        samples.insert(samples.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
+    return failed ? std::nullopt : std::optional<std::vector<int16_t>>(std::move(samples));
+}
+
 std::optional<int> PeakOfFile(const std::string& path) {
-    File file = Open(path, "rb");
-    if (!file || std::fseek(file.get(), 44, SEEK_SET) != 0) return std::nullopt;
+    File file = OpenSamples(path);
+    if (!file) return std::nullopt;
     std::vector<int16_t> chunk(ChunkSamples);
     int peak = 0;
     bool failed = false;
@@ -92,9 +99,8 @@ std::optional<int> PeakOfFile(const std::string& path) {
 }
 
 std::optional<uint64_t> CountChangedSamples(const std::string& a, const std::string& b, uint64_t& total) {
-    File first = Open(a, "rb"), second = Open(b, "rb");
-    if (!first || !second || std::fseek(first.get(), 44, SEEK_SET) != 0 || std::fseek(second.get(), 44, SEEK_SET) != 0)
-        return std::nullopt;
+    File first = OpenSamples(a), second = OpenSamples(b);
+    if (!first || !second) return std::nullopt;
     std::vector<int16_t> x(ChunkSamples), y(ChunkSamples);
     uint64_t changed = 0;
     bool failed = false;
