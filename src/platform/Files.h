@@ -21,13 +21,26 @@ bool Utf16ToNarrow(const VwdChar16* name, char* out, std::size_t capacity) noexc
 std::FILE* OpenForReading(const char* narrowName) noexcept;
 // Binary write ("wb"): creates or empties.
 std::FILE* OpenForWriting(const char* narrowName) noexcept;
-// Binary write by UTF-16 name, with no narrow conversion.
-std::FILE* OpenUtf16ForWriting(const VwdChar16* name) noexcept;
-
 // True when `narrowName` exists and is the very file `open` reads (links included).
 bool IsSameFile(std::FILE* open, const char* narrowName) noexcept;
 
-// Flushes and cuts the file to `size` bytes; false where the file cannot be cut.
-bool CutFile(std::FILE* stream, std::uint64_t size) noexcept;
+// The recorder's output file: opened by UTF-16 name with no narrow conversion,
+// written at explicit offsets and made durable on request. A table of
+// operations, so that a test can stand in for the disk.
+using FileHandle = std::intptr_t;
+constexpr FileHandle NoFile = -1;
+
+struct FileOps {
+    FileHandle (*create)(const VwdChar16* name) noexcept;  // for writing; creates or empties
+    // All of `size` bytes, or false.
+    bool (*writeAt)(FileHandle file, std::uint64_t offset, const void* bytes, std::size_t size) noexcept;
+    // What was written is on stable storage (a file that cannot be synced, like a
+    // device node, has nothing to wait for).
+    bool (*sync)(FileHandle file) noexcept;
+    bool (*cut)(FileHandle file, std::uint64_t size) noexcept;
+    bool (*close)(FileHandle file) noexcept;
+};
+
+extern const FileOps SystemFiles;
 
 }  // namespace velorik::platform

@@ -4,8 +4,6 @@
 #include <cstring>
 #include <thread>
 
-#include "Files.h"
-
 namespace velorik {
 
 SoundRecorderState soundRecorder;
@@ -14,72 +12,157 @@ namespace {
 
 SoundRecorderState& state = soundRecorder;
 
-// How long stop waits for the device to give the buffer back before it goes on.
-constexpr auto BufferReturnTimeout = std::chrono::seconds(5);
+// The recorder thread looks again this often even without a wake-up.
+constexpr unsigned IdleWaitMs = 1000;
 
-void WriteHeader() noexcept {
+bool WriteAt(std::uint64_t offset, const void* bytes, std::size_t size) noexcept {
+    return state.files->writeAt(state.file, offset, bytes, size);
+}
+
+void WritePlaceholder() noexcept {
     unsigned char bytes[WAVHeaderSize];
     WAVHeaderSerialise(state.header, bytes);
-    std::fwrite(bytes, 1, sizeof bytes, state.stream);
+    state.appendEnded = !WriteAt(0, bytes, sizeof bytes);
 }
 
-// Keeps the file a valid WAV of the blocks counted so far, for a host that dies.
-void RefreshHeader() noexcept {
+// The header for the blocks counted so far, made durable: the file is a valid
+// WAV of those blocks whatever happens next, a power cut included.
+bool WriteHeader() noexcept {
     WAVHeaderFill(state.header, state.blockCount);
-    if (std::fseek(state.stream, 0, SEEK_SET) != 0) return;  // not seekable: stop writes it
-    WriteHeader();
-    std::fflush(state.stream);
-    std::fseek(state.stream, 0, SEEK_END);
+    unsigned char bytes[WAVHeaderSize];
+    WAVHeaderSerialise(state.header, bytes);
+    return WriteAt(0, bytes, sizeof bytes) && state.files->sync(state.file);
 }
 
-void AppendBlock() noexcept {
-    // Flushed so that a counted block is with the OS, not in a buffer a crash would lose.
-    if (std::fwrite(state.writeBuffer, 2, RecorderBlockSamples, state.stream) !=
-            static_cast<std::size_t>(RecorderBlockSamples) ||
-        std::fflush(state.stream) != 0) {
+std::uint64_t DataEnd() noexcept {
+    return WAVHeaderSize + static_cast<std::uint64_t>(state.blockCount) * RecorderBlockBytes;
+}
+
+// A block counts only once its bytes are on stable storage.
+void AppendBlock(const unsigned char* block) noexcept {
+    if (!WriteAt(DataEnd(), block, RecorderBlockBytes) || !state.files->sync(state.file)) {
         state.appendEnded = true;
         return;
     }
     ++state.blockCount;
-    if (state.blockCount >= RecorderMaxBlocks) state.appendEnded = true;
-    RefreshHeader();
+    if (state.blockCount >= RecorderMaxBlocks || !WriteHeader()) state.appendEnded = true;
 }
 
-void WaitForBufferReturn() noexcept {
-    const auto deadline = std::chrono::steady_clock::now() + BufferReturnTimeout;
-    while (state.bufferQueued.load() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+bool Queue(int index) noexcept {
+    WAVEHDR& buffer = state.bufferHeaders[index];
+    buffer.dwBytesRecorded = 0;
+    if (waveInAddBuffer(state.device, &buffer, sizeof buffer) != MMSYSERR_NOERROR) return false;
+    state.queue[(state.queueHead + state.queued) % RecorderBufferCount] = index;
+    ++state.queued;
+    return true;
+}
+
+// Appends what the device gave back, oldest first (the order it was captured
+// in), and hands each buffer straight back unless the recording is ending.
+void TakeReturned() noexcept {
+    while (state.queued > 0) {
+        const int index = state.queue[state.queueHead];
+        if (!state.returned[index].exchange(false, std::memory_order_acquire)) return;
+        state.queueHead = (state.queueHead + 1) % RecorderBufferCount;
+        --state.queued;
+
+        const DWORD reported = state.bufferHeaders[index].dwBytesRecorded;
+        const DWORD recorded = reported < static_cast<DWORD>(RecorderBlockBytes) ? reported
+                                                                                 : static_cast<DWORD>(RecorderBlockBytes);
+        if (recorded > 0 && !state.appendEnded) {
+            // A short last buffer is padded with silence, never with older audio.
+            unsigned char* block = state.captureBuffers[index];
+            std::memset(block + recorded, 0, RecorderBlockBytes - recorded);
+            AppendBlock(block);
+        }
+        if (!state.stopping.load() && !state.appendEnded) Queue(index);
+    }
+}
+
+// Stops capture and takes every buffer back before unprepare and close, which
+// refuse a buffer the device still holds.
+void ReleaseDevice() noexcept {
+    if (!state.deviceOpen) return;
+    waveInStop(state.device);   // the buffer being filled comes back with what it holds
+    waveInReset(state.device);  // the empty ones behind it come back too
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(RecorderReturnTimeoutMs);
+    for (;;) {
+        TakeReturned();
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (state.queued == 0 || left <= left.zero()) break;
+        platform::EventWait(state.wake,
+                            static_cast<unsigned>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+    }
+    state.unprepareResult = MMSYSERR_NOERROR;
+    for (WAVEHDR& buffer : state.bufferHeaders) {
+        const MMRESULT result = waveInUnprepareHeader(state.device, &buffer, sizeof buffer);
+        if (state.unprepareResult == MMSYSERR_NOERROR) state.unprepareResult = result;
+    }
+    state.closeResult = waveInClose(state.device);
+    state.deviceOpen = false;
 }
 
 // After this no callback touches the recording, even one a driver sends late.
-void CloseGate() noexcept {
-    for (;;) {
-        int expected = GateOpen;
-        if (state.callbackGate.compare_exchange_strong(expected, GateClosed) ||
-            expected == GateClosed)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+void RefuseCallbacks() noexcept {
+    state.callbacksAccepted.store(false);
+    while (state.callbacksRunning.load() != 0) std::this_thread::yield();
+}
+
+void RecorderThread(void*) noexcept {
+    state.startResult = SoundRecorderOpenDevice();
+    // Valid and durable before the first block, whatever the placeholder held.
+    if (!WriteHeader()) state.appendEnded = true;
+    platform::EventRaise(state.reported);
+
+    while (!state.stopping.load()) {
+        platform::EventWait(state.wake, IdleWaitMs);
+        TakeReturned();
     }
+    ReleaseDevice();
+    RefuseCallbacks();
+    state.files->cut(state.file, DataEnd());  // drops a block whose write failed part-way
+    WriteHeader();
+    state.files->close(state.file);
+    state.file = platform::NoFile;
 }
 
 }  // namespace
 
 int32_t SoundRecorderStart(const VwdChar16* path) noexcept {
-    if (state.active || path == nullptr) return StatusOpenFailed;
+    if (path == nullptr) return StatusOpenFailed;
+    int idle = PhaseIdle;
+    if (!state.phase.compare_exchange_strong(idle, PhaseStarting)) return StatusOpenFailed;
+
     state.blockCount = 0;
-    std::FILE* stream = platform::OpenUtf16ForWriting(path);
-    if (stream == nullptr) return StatusOpenFailed;
-    state.stream = stream;
-    WriteHeader();  // placeholder: zeros first, later the previous recording's header
-    state.appendEnded = std::fflush(stream) != 0;
+    state.file = state.files->create(path);
+    if (state.file == platform::NoFile) {
+        state.phase.store(PhaseIdle);
+        return StatusOpenFailed;
+    }
+    WritePlaceholder();  // zeros first, later the previous recording's header
     state.deviceOpen = false;
-    state.stopping = false;
-    state.bufferQueued = false;
-    state.active = true;
-    state.callbackGate = GateOpen;
-    return SoundRecorderOpenDevice();
+    state.stopping.store(false);
+    state.queueHead = state.queued = 0;
+    for (auto& flag : state.returned) flag.store(false);
+    state.callbacksAccepted.store(true);
+
+    if (!platform::EventInit(state.wake) || !platform::EventInit(state.reported) ||
+        !platform::ThreadStart(state.thread, RecorderThread, nullptr)) {
+        // Nothing can run the recording: leave a finished empty file and stay idle.
+        WriteHeader();
+        state.files->close(state.file);
+        state.file = platform::NoFile;
+        state.phase.store(PhaseIdle);
+        return StatusOpenFailed;
+    }
+    while (!platform::EventWait(state.reported, IdleWaitMs)) {
+    }
+    // Also after a device failure: stop finishes the file (half-started).
+    state.phase.store(PhaseRecording);
+    return state.startResult;
 }
 
+// On the recorder thread.
 int32_t SoundRecorderOpenDevice() noexcept {
     const WAVEFORMATEX format = {WAVE_FORMAT_PCM,
                                  1,
@@ -88,85 +171,51 @@ int32_t SoundRecorderOpenDevice() noexcept {
                                  2,
                                  16,
                                  0};
-    if (waveInOpen(&state.device, WAVE_MAPPER, &format,
-                   reinterpret_cast<DWORD_PTR>(&SoundRecorderCallback), 0,
+    if (waveInOpen(&state.device, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&SoundRecorderCallback), 0,
                    CALLBACK_FUNCTION) != MMSYSERR_NOERROR)
         return StatusOpenFailed;
     state.deviceOpen = true;
 
-    WAVEHDR& buffer = state.bufferHeader;
-    buffer.lpData = reinterpret_cast<LPSTR>(state.captureBuffer);
-    buffer.dwBufferLength = RecorderBlockBytes;
-    buffer.dwBytesRecorded = 0;
-    buffer.dwUser = 0;
-    buffer.dwFlags = 0;
-    buffer.dwLoops = 0;
-    waveInPrepareHeader(state.device, &buffer, sizeof buffer);
-
-    state.bufferQueued = true;
-    if (waveInAddBuffer(state.device, &buffer, sizeof buffer) != MMSYSERR_NOERROR) {
-        state.bufferQueued = false;
-        return StatusQueueFailed;
+    for (int i = 0; i < RecorderBufferCount; ++i) {
+        WAVEHDR& buffer = state.bufferHeaders[i];
+        buffer = WAVEHDR{};
+        buffer.lpData = reinterpret_cast<LPSTR>(state.captureBuffers[i]);
+        buffer.dwBufferLength = RecorderBlockBytes;
+        waveInPrepareHeader(state.device, &buffer, sizeof buffer);
     }
+    for (int i = 0; i < RecorderBufferCount; ++i)
+        if (!Queue(i)) return StatusQueueFailed;
     if (waveInStart(state.device) != MMSYSERR_NOERROR) return StatusStartFailed;
     return StatusSuccess;
 }
 
-void CALLBACK SoundRecorderCallback(HWAVEIN device, UINT message, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
+// On a thread of the audio service: only notes which buffer came back and wakes
+// the recorder thread. Wave functions, file calls and allocation are not
+// allowed here (winmm deadlocks on a wave call from its callback).
+void CALLBACK SoundRecorderCallback(HWAVEIN, UINT message, DWORD_PTR, DWORD_PTR param1, DWORD_PTR) {
     if (message != WIM_DATA) return;
-    int expected = GateOpen;
-    if (!state.callbackGate.compare_exchange_strong(expected, GateBusy)) return;
-
-    WAVEHDR& buffer = state.bufferHeader;
-    const DWORD recorded = buffer.dwBytesRecorded < static_cast<DWORD>(RecorderBlockBytes)
-                               ? buffer.dwBytesRecorded
-                               : static_cast<DWORD>(RecorderBlockBytes);
-    const bool append = recorded > 0 && !state.appendEnded;
-    if (append) {
-        // A short last buffer is padded with silence, never with older audio.
-        std::memcpy(state.writeBuffer, state.captureBuffer, recorded);
-        std::memset(state.writeBuffer + recorded, 0, RecorderBlockBytes - recorded);
+    state.callbacksRunning.fetch_add(1);
+    if (state.callbacksAccepted.load()) {
+        const auto* buffer = reinterpret_cast<const WAVEHDR*>(param1);
+        for (int i = 0; i < RecorderBufferCount; ++i) {
+            if (buffer != &state.bufferHeaders[i]) continue;
+            state.returned[i].store(true, std::memory_order_release);
+            platform::EventRaise(state.wake);
+        }
     }
-    buffer.dwBytesRecorded = 0;
-    state.bufferQueued = false;
-    // The buffer goes back before the slower file write, unless the recording is ending.
-    if (!state.stopping && !state.appendEnded &&
-        state.blockCount + (append ? 1 : 0) < RecorderMaxBlocks) {
-        state.bufferQueued = true;
-        if (waveInAddBuffer(device, &buffer, sizeof buffer) != MMSYSERR_NOERROR)
-            state.bufferQueued = false;
-    }
-    if (append) AppendBlock();
-    state.callbackGate = GateOpen;
+    state.callbacksRunning.fetch_sub(1);
 }
 
 int32_t SoundRecorderStop() noexcept {
-    if (!state.active) return 0;
-    state.stopping = true;
-    // A callback already past its check of `stopping` may still hand the buffer
-    // back; once it is done, none will.
-    while (state.callbackGate.load() == GateBusy) std::this_thread::sleep_for(std::chrono::microseconds(100));
-    if (state.deviceOpen) {
-        waveInStop(state.device);
-        // Stop may leave an empty buffer queued; reset returns it so that
-        // unprepare and close succeed.
-        waveInReset(state.device);
-        WaitForBufferReturn();
-        state.unprepareResult =
-            waveInUnprepareHeader(state.device, &state.bufferHeader, sizeof state.bufferHeader);
-        state.closeResult = waveInClose(state.device);
-    }
-    CloseGate();
-
-    const std::uint64_t size =
-        WAVHeaderSize + static_cast<std::uint64_t>(state.blockCount) * RecorderBlockBytes;
-    platform::CutFile(state.stream, size);  // drops a block whose write failed part-way
-    RefreshHeader();
-    std::fclose(state.stream);
-    state.stream = nullptr;
-    state.active = false;
-    state.deviceOpen = false;
-    return state.blockCount;
+    // One stop does the work; another one meanwhile, or with nothing started, returns 0.
+    int recording = PhaseRecording;
+    if (!state.phase.compare_exchange_strong(recording, PhaseStopping)) return 0;
+    state.stopping.store(true);
+    platform::EventRaise(state.wake);
+    platform::ThreadJoin(state.thread);
+    const int32_t blocks = state.blockCount;
+    state.phase.store(PhaseIdle);
+    return blocks;
 }
 
 }  // namespace velorik

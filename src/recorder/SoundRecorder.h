@@ -1,41 +1,60 @@
 // The sound recorder: 8000 Hz mono 16-bit capture into a WAV file of whole
-// one-second blocks, appended by the capture callback.
+// one-second blocks. The capture callback only signals; a recorder thread,
+// from start to stop, makes every wave call and does all the file work.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 
+#include "Files.h"
+#include "Sync.h"
 #include "VelorikWAVDistortion.h"
 #include "WAVHeader.h"
 #include "WaveIn.h"
 
 namespace velorik {
 
+// One block per capture buffer. The device holds all but the one being
+// written, so a write may stall for about RecorderBufferCount - 2 seconds
+// before the device runs out of room.
+constexpr int RecorderBufferCount = 5;
+
+// How long stop waits for the device to give its buffers back.
+constexpr unsigned RecorderReturnTimeoutMs = 5000;
+
+enum RecorderPhase : int { PhaseIdle, PhaseStarting, PhaseRecording, PhaseStopping };
+
 struct SoundRecorderState {
     int32_t sampleRate = RecorderSampleRate;
     WAVHeader header{};
-    std::FILE* stream{};
-    WAVEHDR bufferHeader{};
+    platform::FileHandle file = platform::NoFile;
+    const platform::FileOps* files = &platform::SystemFiles;  // tests stand in for the disk here
+    WAVEHDR bufferHeaders[RecorderBufferCount]{};
     HWAVEIN device{};
-    unsigned char writeBuffer[RecorderBlockBytes]{};
-    unsigned char captureBuffer[RecorderBlockBytes]{};
+    unsigned char captureBuffers[RecorderBufferCount][RecorderBlockBytes]{};
     int32_t blockCount{};
 
-    // What keeps the host's thread and the callback apart without a lock.
-    bool active{};       // host thread: a start opened the file and no stop followed
-    bool deviceOpen{};   // host thread: waveInOpen succeeded for this recording
-    bool appendEnded{};  // callback while recording: a failed write or the cap ends appending
-    std::atomic<int> callbackGate{0};     // see RecorderGate
-    std::atomic<bool> stopping{false};    // once set, the callback no longer hands the buffer back
-    std::atomic<bool> bufferQueued{false};  // the device holds the buffer
+    // Shared by the host's thread, the recorder thread and the callback.
+    std::atomic<int> phase{PhaseIdle};
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> returned[RecorderBufferCount]{};  // given back by the device, not yet taken
+    std::atomic<bool> callbacksAccepted{false};
+    std::atomic<int> callbacksRunning{0};
+    platform::Event wake{};      // to the recorder thread: a buffer came back, or stop began
+    platform::Event reported{};  // to the host: the device's start result is in
+    platform::Thread thread{};
+    int32_t startResult{};
+
+    // The recorder thread's own.
+    bool deviceOpen{};
+    bool appendEnded{};  // a failed write or the cap: nothing more is appended
+    int queue[RecorderBufferCount]{};  // buffers with the device, in the order they come back
+    int queueHead{};
+    int queued{};
     // What the device said when stop released it, for diagnosis.
     MMRESULT unprepareResult{};
     MMRESULT closeResult{};
 };
-
-// The callback may touch the recording only while it holds the gate open -> busy.
-enum RecorderGate : int { GateClosed = 0, GateOpen = 1, GateBusy = 2 };
 
 extern SoundRecorderState soundRecorder;
 

@@ -27,8 +27,6 @@ std::FILE* OpenForReading(const char* narrowName) noexcept {
 
 std::FILE* OpenForWriting(const char* narrowName) noexcept { return std::fopen(narrowName, "wb"); }
 
-std::FILE* OpenUtf16ForWriting(const VwdChar16* name) noexcept { return _wfopen(name, L"wb"); }
-
 bool IsSameFile(std::FILE* open, const char* narrowName) noexcept {
     const HANDLE opened = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(open)));
     const HANDLE named = CreateFileA(narrowName, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -42,9 +40,49 @@ bool IsSameFile(std::FILE* open, const char* narrowName) noexcept {
     return same;
 }
 
-bool CutFile(std::FILE* stream, std::uint64_t size) noexcept {
-    if (std::fflush(stream) != 0) return false;
-    return _chsize_s(_fileno(stream), static_cast<long long>(size)) == 0;
+namespace {
+
+HANDLE Handle(FileHandle file) noexcept { return reinterpret_cast<HANDLE>(file); }
+
+FileHandle Create(const VwdChar16* name) noexcept {
+    // Shared for reading, so that a host can watch the recording grow.
+    const HANDLE file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? NoFile : reinterpret_cast<FileHandle>(file);
 }
+
+bool WriteAt(FileHandle file, std::uint64_t offset, const void* bytes, std::size_t size) noexcept {
+    const char* at = static_cast<const char*>(bytes);
+    while (size > 0) {
+        OVERLAPPED position{};
+        position.Offset = static_cast<DWORD>(offset);
+        position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(Handle(file), at, chunk, &written, &position) || written == 0) return false;
+        at += written;
+        offset += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool Sync(FileHandle file) noexcept {
+    if (FlushFileBuffers(Handle(file))) return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_INVALID_FUNCTION || error == ERROR_INVALID_HANDLE;  // a device: nothing to make durable
+}
+
+bool Cut(FileHandle file, std::uint64_t size) noexcept {
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(Handle(file), end, nullptr, FILE_BEGIN) && SetEndOfFile(Handle(file));
+}
+
+bool Close(FileHandle file) noexcept { return CloseHandle(Handle(file)) != 0; }
+
+}  // namespace
+
+const FileOps SystemFiles = {Create, WriteAt, Sync, Cut, Close};
 
 }  // namespace velorik::platform

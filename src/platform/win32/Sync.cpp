@@ -1,0 +1,44 @@
+#include "Sync.h"
+
+#include <process.h>
+
+namespace velorik::platform {
+
+bool EventInit(Event& event) noexcept {
+    // Auto-reset; kept for the life of the process, so a late callback never
+    // raises a closed handle.
+    if (event.handle == nullptr) event.handle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    return event.handle != nullptr;
+}
+
+void EventRaise(Event& event) noexcept { SetEvent(event.handle); }
+
+bool EventWait(Event& event, unsigned milliseconds) noexcept {
+    return WaitForSingleObject(event.handle, milliseconds) == WAIT_OBJECT_0;
+}
+
+namespace {
+
+unsigned __stdcall Run(void* argument) {
+    auto& thread = *static_cast<Thread*>(argument);
+    thread.body(thread.argument);
+    return 0;
+}
+
+}  // namespace
+
+bool ThreadStart(Thread& thread, void (*body)(void*), void* argument) noexcept {
+    thread.body = body;
+    thread.argument = argument;
+    // _beginthreadex rather than CreateThread: the thread uses the C runtime.
+    thread.handle = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, &thread, 0, nullptr));
+    return thread.handle != nullptr;
+}
+
+void ThreadJoin(Thread& thread) noexcept {
+    WaitForSingleObject(thread.handle, INFINITE);
+    CloseHandle(thread.handle);
+    thread.handle = nullptr;
+}
+
+}  // namespace velorik::platform
