@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "AlsaFileDevice.h"
+#include "AlsaRead.h"
+#include "SoundRecorder.h"
 #include "WaveIn.h"
 
 namespace {
@@ -129,6 +131,32 @@ TEST(WaveInAlsaNoDevice, OpenFailsWithoutACaptureDevice) {
     UseNoCaptureDevice(dir);
     HWAVEIN device = nullptr;
     EXPECT_NE(waveInOpen(&device, WAVE_MAPPER, &Format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+}
+
+std::atomic<int> reads{0}, overruns{0};
+
+snd_pcm_sframes_t OverrunEveryFifthRead(snd_pcm_t* pcm, void* buffer, snd_pcm_uframes_t frames) {
+    if (++reads % 5 != 0) return snd_pcm_readi(pcm, buffer, frames);
+    ++overruns;
+    return -EPIPE;
+}
+
+TEST(WaveInAlsaOverrun, RecordingGoesOnAndTheFileStaysValid) {
+    TempDir dir;
+    AlsaFileDevice alsa(dir, 1200);
+    velorik::platform::alsaRead = OverrunEveryFifthRead;
+    const std::string path = dir.Path("overrun.wav");
+    ASSERT_EQ(velorik::SoundRecorderStart(Utf16(path).c_str()), StatusSuccess);
+    for (int i = 0; i < 5000 && ReadFile(path).size() < 44 + 4 * 16000; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const int32_t blocks = velorik::SoundRecorderStop();
+    velorik::platform::alsaRead = snd_pcm_readi;
+
+    EXPECT_GE(overruns, 4);
+    EXPECT_GE(blocks, 4) << "capture went on after each overrun";
+    const Bytes file = ReadFile(path);
+    ASSERT_EQ(file.size(), 44u + 16000u * blocks);
+    EXPECT_EQ(ReadU32(file, 40), 16000u * blocks);
 }
 
 }  // namespace

@@ -7,7 +7,10 @@
 
 #include <cerrno>
 
+#include "AlsaRead.h"
 #include "WaveIn.h"
+
+velorik::platform::AlsaReadFunction velorik::platform::alsaRead = snd_pcm_readi;
 
 namespace {
 
@@ -24,6 +27,7 @@ struct HWAVEIN__ {
     DWORD_PTR instance;
     unsigned frameBytes;
     snd_pcm_uframes_t readFrames;
+    velorik::platform::AlsaReadFunction read;
     pthread_t thread;
     pthread_mutex_t lock;
     pthread_cond_t wake;     // to the capture thread: something to do
@@ -109,7 +113,7 @@ void ReadChunk(HWAVEIN device) {
         const snd_pcm_uframes_t frames = room < device->readFrames ? room : device->readFrames;
         pthread_mutex_unlock(&device->lock);
         const snd_pcm_sframes_t got =
-            snd_pcm_readi(device->pcm, buffer->lpData + buffer->dwBytesRecorded, frames);
+            device->read(device->pcm, buffer->lpData + buffer->dwBytesRecorded, frames);
         pthread_mutex_lock(&device->lock);
         if (got < 0) {
             // An overrun (or a suspend) is recovered and capture goes on; any
@@ -230,6 +234,7 @@ MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DW
     device->instance = dwInstance;
     device->frameBytes = pwfx->nBlockAlign;
     device->readFrames = period;
+    device->read = velorik::platform::alsaRead;
     pthread_mutex_init(&device->lock, nullptr);
     pthread_cond_init(&device->wake, nullptr);
     pthread_cond_init(&device->settled, nullptr);
