@@ -4,9 +4,11 @@
 #define _WINMM_  // this is winmm: define its functions, not import them
 #include <windows.h>
 #include <mmsystem.h>
+#define WAVE_API __declspec(dllexport)
 #else
 #include "WaveIn.h"
 #define WINAPI
+#define WAVE_API
 #endif
 
 #include <chrono>
@@ -160,7 +162,7 @@ STRICT_API int StrictWaitQueued(int count, uint32_t waitMs) {
                                  [count] { return static_cast<int>(queue.size()) == count; });
 }
 
-MMRESULT WINAPI waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
+WAVE_API MMRESULT WINAPI waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
                            DWORD_PTR dwInstance, DWORD fdwOpen) {
     if (CalledFromCallback()) return MMSYSERR_ERROR;
     Held held(lock);
@@ -185,7 +187,7 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, const WAVEFORMATEX* p
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh) {
+WAVE_API MMRESULT WINAPI waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh) {
     if (CalledFromCallback()) return MMSYSERR_ERROR;
     std::lock_guard<std::mutex> held(lock);
     ++counts.prepares;
@@ -194,7 +196,7 @@ MMRESULT WINAPI waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT) {
+WAVE_API MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT) {
     if (CalledFromCallback()) return MMSYSERR_ERROR;
     std::lock_guard<std::mutex> held(lock);
     ++counts.unprepares;
@@ -204,7 +206,7 @@ MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT) {
     return counts.lastUnprepare = MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR pwh, UINT) {
+WAVE_API MMRESULT WINAPI waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR pwh, UINT) {
     if (CalledFromCallback()) return MMSYSERR_ERROR;
     std::lock_guard<std::mutex> held(lock);
     ++counts.adds;
@@ -221,7 +223,7 @@ MMRESULT WINAPI waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR pwh, UINT) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI waveInStart(HWAVEIN hwi) {
+WAVE_API MMRESULT WINAPI waveInStart(HWAVEIN hwi) {
     if (CalledFromCallback()) return MMSYSERR_ERROR;
     std::lock_guard<std::mutex> held(lock);
     ++counts.starts;
@@ -231,7 +233,7 @@ MMRESULT WINAPI waveInStart(HWAVEIN hwi) {
 }
 
 // The buffer being filled comes back with what it holds; empty ones stay queued.
-MMRESULT WINAPI waveInStop(HWAVEIN hwi) {
+WAVE_API MMRESULT WINAPI waveInStop(HWAVEIN hwi) {
     if (CalledFromCallback()) return MMSYSERR_ERROR;
     Held held(lock);
     ++counts.stops;
@@ -255,7 +257,7 @@ MMRESULT WINAPI waveInStop(HWAVEIN hwi) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI waveInReset(HWAVEIN hwi) {
+WAVE_API MMRESULT WINAPI waveInReset(HWAVEIN hwi) {
     if (CalledFromCallback()) return MMSYSERR_ERROR;
     Held held(lock);
     ++counts.resets;
@@ -269,7 +271,7 @@ MMRESULT WINAPI waveInReset(HWAVEIN hwi) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI waveInClose(HWAVEIN hwi) {
+WAVE_API MMRESULT WINAPI waveInClose(HWAVEIN hwi) {
     if (CalledFromCallback()) return MMSYSERR_ERROR;
     Held held(lock);
     ++counts.closes;

@@ -8,10 +8,9 @@
 
 #include <stdint.h>
 
+// On Windows the programs that use the double find these with GetProcAddress.
 #if defined(_WIN32) && defined(STRICT_WAVE_IN_DLL)
 #define STRICT_API extern "C" __declspec(dllexport)
-#elif defined(_WIN32)
-#define STRICT_API extern "C" __declspec(dllimport)
 #else
 #define STRICT_API extern "C"
 #endif

@@ -18,9 +18,10 @@
 
 #ifdef _WIN32
 // The double's own calls, from the winmm.dll this process loaded.
-#define STRICT(name) reinterpret_cast<decltype(&name)>(GetProcAddress(GetModuleHandleW(L"winmm.dll"), #name))
+#define DOUBLE(name) \
+    reinterpret_cast<decltype(&name)>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"winmm.dll"), #name)))
 #else
-#define STRICT(name) (&name)
+#define DOUBLE(name) (&name)
 #endif
 
 namespace velorik {
@@ -33,7 +34,7 @@ constexpr uint32_t MsPerAudioSecond = 200;
 
 StrictCounts Counts() {
     StrictCounts counts{};
-    STRICT(StrictGetCounts)(&counts);
+    DOUBLE(StrictGetCounts)(&counts);
     return counts;
 }
 
@@ -56,7 +57,7 @@ long BlocksInHeader(const Bytes& file) {
 Bytes Ramp(uint64_t samples) {
     Bytes bytes;
     for (uint64_t n = 0; n < samples; ++n) {
-        const auto s = static_cast<uint16_t>(STRICT(StrictRamp)(n));
+        const auto s = static_cast<uint16_t>(DOUBLE(StrictRamp)(n));
         bytes.push_back(static_cast<unsigned char>(s & 0xFF));
         bytes.push_back(static_cast<unsigned char>(s >> 8));
     }
@@ -96,7 +97,7 @@ TEST(RecorderAtPace, KeepsEverySampleInOrderTwiceAndAcrossAWriteStall) {
         SCOPED_TRACE(c.what);
         StrictScript script{};
         script.pacedMsPerSecond = MsPerAudioSecond;
-        STRICT(StrictReset)(&script);
+        DOUBLE(StrictReset)(&script);
         stallOffset = c.stallOffset;
         soundRecorder.files = &StallingFiles;
         ASSERT_EQ(SoundRecorderStart(Name(path).c_str()), StatusSuccess);
@@ -166,10 +167,10 @@ const platform::FileOps JournalFiles = {JournalCreate, JournalWrite, JournalSync
 TEST(RecorderPowerCut, EveryMomentLeavesAValidWavOfDurableBlocksOnly) {
     StrictScript script{};
     script.partialAtStop = 3000;
-    STRICT(StrictReset)(&script);
+    DOUBLE(StrictReset)(&script);
     soundRecorder.files = &JournalFiles;
     ASSERT_EQ(SoundRecorderStart(Name("journal.wav").c_str()), StatusSuccess);
-    for (int b = 0; b < 3; ++b) ASSERT_TRUE(STRICT(StrictDeliver)(16000, 1, 2000));
+    for (int b = 0; b < 3; ++b) ASSERT_TRUE(DOUBLE(StrictDeliver)(16000, 1, 2000));
     ASSERT_EQ(SoundRecorderStop(), 4);
     soundRecorder.files = &platform::SystemFiles;
 

@@ -1,7 +1,7 @@
 # Under Wine: the DLL from a Windows host, then the recorder on Wine's winmm,
 # which captures from ALSA (a file-fed device for one test, none for the other).
 add_executable(vwd_windows_tests ${CMAKE_CURRENT_LIST_DIR}/WindowsTest.cpp)
-target_include_directories(vwd_windows_tests PRIVATE ${PROJECT_SOURCE_DIR}/include)
+target_include_directories(vwd_windows_tests PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/tests/support)
 target_link_libraries(vwd_windows_tests PRIVATE GTest::gtest_main version)
 target_link_options(vwd_windows_tests PRIVATE -static-libgcc -static-libstdc++ -static)
 add_dependencies(vwd_windows_tests VelorikWAVDistortion wavfx)
@@ -22,3 +22,28 @@ target_link_options(vwd_winmm_recorder_tests PRIVATE -static-libgcc -static-libs
 add_test(NAME windows_recorder_stop_protocol COMMAND vwd_winmm_recorder_tests)
 set_tests_properties(windows_recorder_stop_protocol PROPERTIES
   ENVIRONMENT "ALSA_CONFIG_PATH=${CMAKE_CURRENT_LIST_DIR}/asound-file.conf" TIMEOUT 300)
+
+# The strict wave input as winmm.dll, in a folder of its own beside the
+# programs that should load it instead of Wine's (WINEDLLOVERRIDES=winmm=n).
+set(VWD_STRICT_DIR ${CMAKE_CURRENT_BINARY_DIR}/strict)
+add_library(strict_winmm SHARED ${PROJECT_SOURCE_DIR}/tests/support/StrictWaveIn.cpp)
+target_include_directories(strict_winmm PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
+target_compile_definitions(strict_winmm PRIVATE STRICT_WAVE_IN_DLL)
+target_link_options(strict_winmm PRIVATE -static-libgcc -static-libstdc++ -static "LINKER:--kill-at")
+set_target_properties(strict_winmm PROPERTIES PREFIX "" OUTPUT_NAME winmm RUNTIME_OUTPUT_DIRECTORY ${VWD_STRICT_DIR})
+
+add_executable(vwd_strict_recorder_tests ${PROJECT_SOURCE_DIR}/tests/unit/RecorderStrictTest.cpp)
+target_include_directories(vwd_strict_recorder_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
+target_link_libraries(vwd_strict_recorder_tests PRIVATE vwd_core vwd_wavein GTest::gtest_main)
+target_link_options(vwd_strict_recorder_tests PRIVATE -static-libgcc -static-libstdc++ -static)
+set_target_properties(vwd_strict_recorder_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VWD_STRICT_DIR})
+add_dependencies(vwd_strict_recorder_tests strict_winmm)
+add_test(NAME windows_recorder_strict_winmm COMMAND vwd_strict_recorder_tests)
+# The shipped DLL, loaded by a host, on the strict winmm.
+add_custom_command(TARGET vwd_windows_tests POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:VelorikWAVDistortion> $<TARGET_FILE:vwd_windows_tests> ${VWD_STRICT_DIR})
+add_dependencies(vwd_windows_tests strict_winmm)
+add_test(NAME windows_library_strict_winmm
+  COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${VWD_STRICT_DIR}/vwd_windows_tests.exe --gtest_filter=RecorderOnDevice.*)
+set_tests_properties(windows_recorder_strict_winmm windows_library_strict_winmm PROPERTIES
+  ENVIRONMENT "WINEDLLOVERRIDES=winmm=n" TIMEOUT 300)

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "StrictWaveIn.h"
 #include "VelorikWAVDistortion.h"
 
 namespace {
@@ -166,20 +167,41 @@ TEST(Recorder, WithoutACaptureDeviceStartFailsAndStopFinishesAnEmptyWav) {
     EXPECT_EQ(U32(file, 40), 0u);
 }
 
-TEST(RecorderOnDevice, RecordsWholeBlocksWithAnExactHeader) {
+// On Wine's winmm (fed by ALSA) or, where this program has it beside it, on
+// the strict winmm, which also counts lost samples and calls from its callback.
+TEST(RecorderOnDevice, RecordsWholeBlocksWithAnExactHeaderTwice) {
     Dll dll;
+    const HMODULE winmm = GetModuleHandleW(L"winmm.dll");
+    const auto reset = reinterpret_cast<void (*)(const StrictScript*)>(
+        reinterpret_cast<void*>(GetProcAddress(winmm, "StrictReset")));
+    const auto counts = reinterpret_cast<void (*)(StrictCounts*)>(
+        reinterpret_cast<void*>(GetProcAddress(winmm, "StrictGetCounts")));
+    const auto ramp = reinterpret_cast<int16_t (*)(uint64_t)>(reinterpret_cast<void*>(GetProcAddress(winmm, "StrictRamp")));
     // A name outside the ANSI code page: the recorder opens it as UTF-16.
     const std::wstring path = TempDir() + L"\\nagranie-\x0105.wav";
-    ASSERT_EQ(dll.start(path.c_str()), StatusSuccess);
-    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
-    const int32_t blocks = dll.stop();
-    EXPECT_GE(blocks, 2);
-    const Bytes file = Read(path);
-    ASSERT_EQ(file.size(), 44u + 16000u * blocks);
-    EXPECT_EQ(U32(file, 4), 16000u * blocks + 36);
-    EXPECT_EQ(U32(file, 24), 8000u);
-    EXPECT_EQ(U32(file, 40), 16000u * blocks);
-    EXPECT_EQ(dll.stop(), 0);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        StrictScript script{};
+        script.pacedMsPerSecond = 200;
+        if (reset) reset(&script);
+        ASSERT_EQ(dll.start(path.c_str()), StatusSuccess);
+        std::this_thread::sleep_for(std::chrono::milliseconds(reset ? 1300 : 3500));
+        const int32_t blocks = dll.stop();
+        EXPECT_GE(blocks, reset ? 5 : 2);
+        const Bytes file = Read(path);
+        ASSERT_EQ(file.size(), 44u + 16000u * blocks);
+        EXPECT_EQ(U32(file, 4), 16000u * blocks + 36);
+        EXPECT_EQ(U32(file, 24), 8000u);
+        EXPECT_EQ(U32(file, 40), 16000u * blocks);
+        EXPECT_EQ(dll.stop(), 0);
+        if (!reset) continue;
+        StrictCounts seen{};
+        counts(&seen);
+        EXPECT_EQ(seen.samplesDropped, 0u);
+        EXPECT_EQ(seen.callsFromCallback, 0);
+        for (uint64_t n = 0; n < seen.samplesDelivered; ++n)
+            ASSERT_EQ(static_cast<int16_t>(file[44 + 2 * n] | file[45 + 2 * n] << 8), ramp(n)) << "sample " << n;
+    }
 }
 
 }  // namespace
