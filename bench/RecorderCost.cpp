@@ -1,20 +1,21 @@
-// CPU time the recorder spends per second of audio. With "fake" the blocks come
-// from the scripted wave input as fast as it can deliver them; with "alsa" they
-// come from the real library over ALSA (the file plugin is not paced, so every
-// second of audio arrives at once and the CPU time is the recorder's and ALSA's).
+// What the recorder costs per second of audio, syncs included. With "fake" the
+// blocks come from the strict wave input as fast as the recorder takes them,
+// and the syncs are counted; with "alsa" they come from the real library over
+// ALSA's (unpaced) file plugin. Both time the stop call.
+// Prints: blocks, CPU seconds per block, syncs per block (-1: not counted), stop ms.
 #include <sys/resource.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <thread>
 
 #include "VelorikWAVDistortion.h"
 
 #ifdef VWD_FAKE_WAVE_IN
-#include "FakeWaveIn.h"
 #include "SoundRecorder.h"
+#include "StrictWaveIn.h"
 #endif
 
 namespace {
@@ -32,6 +33,17 @@ std::basic_string<VwdChar16> Widen(const char* s) {
     return out;
 }
 
+#ifdef VWD_FAKE_WAVE_IN
+std::atomic<long> syncs{0};
+bool CountingSync(velorik::platform::FileHandle file) noexcept {
+    ++syncs;
+    return velorik::platform::SystemFiles.sync(file);
+}
+const velorik::platform::FileOps CountingFiles = {
+    velorik::platform::SystemFiles.create, velorik::platform::SystemFiles.writeAt, CountingSync,
+    velorik::platform::SystemFiles.cut, velorik::platform::SystemFiles.close};
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -40,19 +52,30 @@ int main(int argc, char** argv) {
         return 2;
     }
     const double before = CpuSeconds();
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point stopAt;
     int32_t blocks = 0;
+    long syncsPerBlock = -1;
 #ifdef VWD_FAKE_WAVE_IN
-    fake::Reset();
+    StrictReset(nullptr);
+    velorik::soundRecorder.files = &CountingFiles;
     if (velorik::SoundRecorderStart(Widen(argv[1]).c_str()) != StatusSuccess) return 1;
-    for (int i = 0; i < 2000 && fake::Deliver(16000, false); ++i) {
+    const long syncsAtStart = syncs;
+    for (int i = 0; i < 2000 && StrictDeliver(16000, 0, 2000); ++i) {
     }
+    StrictWaitQueued(velorik::RecorderBufferCount, 2000);
+    const long syncsForBlocks = syncs - syncsAtStart;
+    stopAt = Clock::now();
     blocks = velorik::SoundRecorderStop();
+    if (blocks > 0) syncsPerBlock = syncsForBlocks / blocks;
 #else
     if (SoundRecorderStart(Widen(argv[1]).c_str()) != StatusSuccess) return 1;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    stopAt = Clock::now();
     blocks = SoundRecorderStop();
 #endif
+    const double stopMs = std::chrono::duration<double, std::milli>(Clock::now() - stopAt).count();
     const double cpu = CpuSeconds() - before;
-    std::printf("%d %.9f\n", blocks, blocks > 0 ? cpu / blocks : 0.0);
+    std::printf("%d %.9f %ld %.2f\n", blocks, blocks > 0 ? cpu / blocks : 0.0, syncsPerBlock, stopMs);
     return blocks > 0 ? 0 : 1;
 }

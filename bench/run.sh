@@ -103,11 +103,18 @@ echo "Clip kernel (one 32 KiB run) against memcpy of the same buffer"
     awk '{printf "| %-12s | %8s ns |\n", $1, $2}'
 
 echo
-echo "Recorder: CPU time per second of audio"
+echo "Recorder: CPU per second of audio (each block and its header synced), syncs per block, stop latency"
 cat >"$work/asound.conf" <<CONF
 pcm.!default { type file slave.pcm { type null } file "/dev/null" infile "/dev/zero" format "raw" }
 CONF
-read -r blocks fake_cpu < <("$bin/bench/bench_recorder_fake" "$work/fake.wav")
-printf '| %-34s | %12.1f us | %5.4f %% of a core |\n' "fake wave input ($blocks s)" "$(echo "$fake_cpu * 1000000" | bc -l)" "$(echo "$fake_cpu * 100" | bc -l)"
-read -r blocks alsa_cpu < <(ALSA_CONFIG_PATH=$work/asound.conf "$bin/bench/bench_recorder_alsa" "$work/alsa.wav")
-printf '| %-34s | %12.1f us | %5.4f %% of a core |\n' "ALSA file plugin ($blocks s)" "$(echo "$alsa_cpu * 1000000" | bc -l)" "$(echo "$alsa_cpu * 100" | bc -l)"
+printf '| %-34s | %12s | %16s | %6s | %8s |\n' "wave input" "CPU / s" "share of a core" "syncs" "stop ms"
+printf '|%s|%s|%s|%s|%s|\n' "------------------------------------" "--------------" "------------------" "--------" "----------"
+row() {
+    local label=$1 blocks cpu syncs stop_ms
+    read -r blocks cpu syncs stop_ms
+    [ "$syncs" = -1 ] && syncs="-"
+    printf '| %-34s | %9.1f us | %14.4f %% | %6s | %8s |\n' "$label ($blocks s)" "$(echo "$cpu * 1000000" | bc -l)" \
+        "$(echo "$cpu * 100" | bc -l)" "$syncs" "$stop_ms"
+}
+"$bin/bench/bench_recorder_fake" "$work/fake.wav" | row "strict double, unpaced"
+ALSA_CONFIG_PATH=$work/asound.conf "$bin/bench/bench_recorder_alsa" "$work/alsa.wav" | row "ALSA file plugin"
