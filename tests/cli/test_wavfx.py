@@ -1,6 +1,9 @@
-"""wavfx as a person at a terminal uses it, with a paced capture device made of
-ALSA's file plugin reading a FIFO that this test fills in real time."""
+"""wavfx as a person at a terminal uses it: real files from sox and ffmpeg, pipes
+and FIFOs, a full disk, and a paced capture device made of ALSA's file plugin
+reading a FIFO that this test fills in real time."""
+import json
 import os
+import shutil
 import signal
 import struct
 import subprocess
@@ -11,7 +14,7 @@ import unittest
 import wave
 
 WAVFX = os.environ["WAVFX"]
-# A cross-built wavfx runs under its emulator (for example "qemu-arm -L /usr/arm-linux-gnueabihf").
+# A cross-built wavfx runs under its emulator (for example "qemu-arm -L /").
 COMMAND = os.environ.get("WAVFX_EMULATOR", "").split() + [WAVFX]
 
 
@@ -27,8 +30,13 @@ def ramp_sample(n):
     return ((n * 40503) & 0xFFFF) - 32768
 
 
+def clip(s, t):
+    return max(-t, min(t, s))
+
+
 class PacedDevice:
-    """Writes a ramp into a FIFO at 8000 samples a second, for ALSA to read."""
+    """Writes a ramp into a FIFO at 8000 samples a second, for ALSA to read; each
+    reader (wavfx's device check, then the recording) gets the ramp from its start."""
 
     def __init__(self, directory):
         self.fifo = os.path.join(directory, "capture.fifo")
@@ -42,24 +50,23 @@ class PacedDevice:
         self.thread.start()
 
     def _feed(self):
-        try:
-            with open(self.fifo, "wb", buffering=0) as f:
-                n, begin = 0, time.monotonic()
-                while self.running:
-                    chunk = [ramp_sample(n + i) for i in range(400)]
-                    f.write(struct.pack("<400h", *chunk))
-                    n += 400
-                    time.sleep(max(0.0, begin + n / 8000.0 - time.monotonic()))
-        except (BrokenPipeError, OSError):
-            pass
+        while self.running:
+            try:
+                with open(self.fifo, "wb", buffering=0) as f:
+                    n, begin = 0, time.monotonic()
+                    while self.running:
+                        f.write(struct.pack("<400h", *[ramp_sample(n + i) for i in range(400)]))
+                        n += 400
+                        time.sleep(max(0.0, begin + n / 8000.0 - time.monotonic()))
+            except OSError:
+                pass
 
     def env(self):
         return dict(os.environ, ALSA_CONFIG_PATH=self.config)
 
     def close(self):
         self.running = False
-        # Unblocks a writer still waiting for a reader.
-        try:
+        try:  # unblocks a writer still waiting for a reader
             fd = os.open(self.fifo, os.O_RDONLY | os.O_NONBLOCK)
             time.sleep(0.1)
             os.close(fd)
@@ -68,21 +75,28 @@ class PacedDevice:
         self.thread.join(timeout=5)
 
 
-def run(*args, env=None, timeout=60):
-    return subprocess.run([*COMMAND, *args], capture_output=True, text=True, env=env, timeout=timeout)
+def run(*args, env=None, timeout=60, **kwargs):
+    return subprocess.run([*COMMAND, *args], capture_output=True, env=env, timeout=timeout, **kwargs)
 
 
 class WavfxTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
         self.path = lambda name: os.path.join(self.dir.name, name)
         empty = self.path("no-device.conf")
         with open(empty, "w") as f:
             f.write("pcm.nothing { type null }\n")
         self.no_device = dict(os.environ, ALSA_CONFIG_PATH=empty)
 
-    def tearDown(self):
-        self.dir.cleanup()
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
 
     def assert_valid_recording(self, path):
         size = os.path.getsize(path)
@@ -102,81 +116,200 @@ class WavfxTest(unittest.TestCase):
                 return
 
     def test_distort_reports_and_clips(self):
-        with open(self.path("in.wav"), "wb") as f:
-            f.write(wav_bytes([0, 5000, -5000, 200]))
-        result = run("distort", self.path("in.wav"), self.path("out.wav"), "1000")
+        self.write("in.wav", wav_bytes([0, 5000, -5000, 200]))
+        result = run("distort", self.path("in.wav"), self.path("out.wav"), "1000", text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout, "Distortion effect applied successfully.\n")
         self.assertIn("2 of 4 samples clipped", result.stderr)
-        with open(self.path("out.wav"), "rb") as f:
-            self.assertEqual(f.read(), wav_bytes([0, 1000, -1000, 200]))
+        self.assertEqual(self.read("out.wav"), wav_bytes([0, 1000, -1000, 200]))
 
-    def test_distort_failures_name_the_file_and_the_reason(self):
+    def test_distort_refusals_name_the_file_and_the_reason_and_touch_nothing(self):
+        source = self.write("in.wav", wav_bytes([1, 2, 3]))
+        self.write("kept.wav", b"precious")
+        os.symlink(source, self.path("link.wav"))
         cases = [
-            (["distort", self.path("missing.wav"), self.path("o.wav"), "5"], 1, "did not open"),
-            (["distort", self.path("in.wav"), self.path("in.wav"), "5"], 1, "same file"),
-            (["distort", self.path("in.wav"), "/dev/full", "5"], 1, "writing the output failed"),
-            (["distort", self.path("in.wav"), self.path("o.wav"), "loud"], 2, "usage"),
+            (["missing.wav", "o.wav", "5"], 1, "missing.wav: No such file or directory"),
+            (["in.wav", "link.wav", "5", "-y"], 1, "is the input too"),
+            (["in.wav", "kept.wav", "5"], 1, "kept.wav: exists; -y replaces it"),
+            (["in.wav", "/dev/full", "5"], 1, "writing the output failed: No space left on device"),
+            (["in.wav", "no/such/dir.wav", "5"], 1, "No such file or directory"),
+            (["in.wav", "o.wav", "40000"], 2, "outside 0..32767"),
+            (["in.wav", "o.wav", "-5"], 2, "outside 0..32767"),
+            (["in.wav", "o.wav", "loud"], 2, "usage"),
+            ([b"\xc3a.wav", "o.wav", "5"], 2, "not valid UTF-8"),
         ]
-        with open(self.path("in.wav"), "wb") as f:
-            f.write(wav_bytes([1, 2, 3]))
+        self.write("\u00e1.wav", b"precious")
         for args, status, words in cases:
             with self.subTest(args=args):
-                result = run(*args)
-                self.assertEqual(result.returncode, status)
+                result = run("distort", *args, cwd=self.dir.name)
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.assertIn(words.encode(), result.stderr)
+                self.assertNotIn(b"successfully", result.stdout)
+        self.assertEqual(self.read("in.wav"), wav_bytes([1, 2, 3]))
+        self.assertEqual(self.read("kept.wav"), b"precious")
+        self.assertEqual(self.read("\u00e1.wav"), b"precious", "a name is never guessed")
+        self.assertFalse(os.path.exists(self.path("o.wav")))
+        self.assertEqual([n for n in os.listdir(self.dir.name) if n.startswith(".wavfx")], [])
+
+    def test_distort_through_pipes_fifos_and_standard_streams(self):
+        samples = [ramp_sample(n) for n in range(4000)]
+        self.write("in.wav", wav_bytes(samples))
+        expected = wav_bytes([clip(s, 3000) for s in samples])
+        os.mkfifo(self.path("in.fifo"))
+        os.mkfifo(self.path("out.fifo"))
+        cases = [
+            ("cat in.wav | $W distort - o.wav 3000", "o.wav"),
+            ("cat in.wav | $W distort /dev/stdin o.wav 3000", "o.wav"),
+            ("$W distort <(cat in.wav) o.wav 3000", "o.wav"),
+            ("(cat in.wav > in.fifo &); $W distort in.fifo o.wav 3000", "o.wav"),
+            ("(cat out.fifo > o.wav &); $W distort in.wav out.fifo 3000; wait", "o.wav"),
+            ("$W distort in.wav - 3000 > o.wav", "o.wav"),
+            ("$W distort in.wav /dev/stdout 3000 > o.wav", "o.wav"),
+            ("touch o.wav; $W distort in.wav o.wav 3000 -y", "o.wav"),
+        ]
+        for line, out in cases:
+            with self.subTest(line=line):
+                if os.path.exists(self.path(out)):
+                    os.remove(self.path(out))
+                result = subprocess.run(["bash", "-c", "set -e; " + line], cwd=self.dir.name, timeout=30,
+                                        env=dict(os.environ, W=" ".join(COMMAND)), capture_output=True)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(self.read(out), expected, "the success line stays out of the audio")
+                self.assertIn(b"successfully", result.stdout + result.stderr)
+
+    @unittest.skipUnless(shutil.which("ffmpeg") and shutil.which("sox"), "needs ffmpeg and sox")
+    def test_real_world_files_from_ffmpeg_and_sox(self):
+        def make(name, *command):
+            subprocess.run([part.replace("OUT", self.path(name)) for part in command], check=True,
+                           capture_output=True)
+            return self.path(name)
+
+        ff = make("ff.wav", "ffmpeg", "-f", "lavfi", "-i", "sine=f=440:d=3", "-ar", "8000", "-ac", "1",
+                  "-c:a", "pcm_s16le", "OUT")
+        info = json.loads(run("info", ff, "--json").stdout)
+        self.assertEqual([c["id"] for c in info["chunks"]], ["fmt ", "LIST", "data"])
+        self.assertAlmostEqual(info["seconds"], 3.0)
+        self.assertFalse(info["libraryLayout"])
+        result = run("distort", ff, self.path("o.wav"), "2000", text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with wave.open(self.path("o.wav")) as w, wave.open(ff) as f:
+            got, source = w.readframes(w.getnframes()), f.readframes(f.getnframes())
+        n = len(source) // 2
+        self.assertEqual(struct.unpack("<%dh" % n, got), tuple(clip(s, 2000) for s in struct.unpack("<%dh" % n, source)))
+        before, after = self.read("ff.wav"), self.read("o.wav")
+        self.assertEqual(after[:info["dataOffset"]], before[:info["dataOffset"]], "every other chunk kept")
+        self.assertIn(b"Sample Rate    : 8000", subprocess.run(["soxi", self.path("o.wav")], capture_output=True).stdout)
+
+        formats = [
+            ("s24.wav", ["sox", "-n", "-b", "24", "OUT", "synth", "0.2", "sine", "300"], "24-bit PCM"),
+            ("f32.wav", ["sox", "-n", "-e", "floating-point", "-b", "32", "OUT", "synth", "0.2", "sine", "300"],
+             "32-bit IEEE float"),
+            ("six.wav", ["sox", "-n", "-c", "6", "-b", "16", "OUT", "synth", "0.2", "sine", "300"], None),
+            ("rf64.wav", ["ffmpeg", "-f", "lavfi", "-i", "sine=d=0.2", "-c:a", "pcm_s16le", "-rf64", "always",
+                          "OUT"], None),
+        ]
+        for name, command, refused in formats:
+            with self.subTest(file=name):
+                path = make(name, *command)
+                shown = run("info", path, text=True)
+                self.assertEqual(shown.returncode, 0, shown.stderr)
+                self.assertIn("0.200 s", shown.stdout)
+                result = run("distort", path, self.path("o-" + name), "100", text=True)
+                if refused:
+                    self.assertEqual(result.returncode, 1)
+                    self.assertRegex(result.stderr, refused + "( .extensible.)?, not 16-bit PCM")
+                    self.assertFalse(os.path.exists(self.path("o-" + name)))
+                else:
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    self.assertIn("0.200 s", run("info", self.path("o-" + name), text=True).stdout)
+
+    def test_info_reads_layouts_and_names_bad_bytes_safely(self):
+        self.write("good.wav", wav_bytes([0, 16384, -32768]))
+        shown = run("info", self.path("good.wav"), text=True).stdout
+        self.assertIn("match the file", shown)
+        self.assertIn("0.0 dBFS", shown)
+        self.assertIn("the library's 44-byte layout", shown)
+        self.write("cut.wav", wav_bytes([1, 2, 3, 4])[:-2])
+        self.assertIn("DO NOT match", run("info", self.path("cut.wav"), text=True).stdout)
+        odd = bytearray(wav_bytes([1, 2]) + b"\x1b[2J\x00\x00\x00\x00")
+        self.write("odd.wav", bytes(odd))
+        shown = run("info", self.path("odd.wav")).stdout
+        self.assertIn(b"\\x1B[2J", shown)
+        self.assertNotIn(b"\x1b", shown)
+        for name, words in [("nothing.wav", "No such file or directory"), (".", "is a directory")]:
+            result = run("info", self.path(name), text=True)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn(words, result.stderr)
+        self.assertEqual(run("--version", text=True).stdout.split()[:2], ["wavfx", "1.0.0.1"])
+
+    def test_record_refuses_what_it_must_and_keeps_what_was_there(self):
+        self.write("precious.wav", b"precious")
+        os.symlink(self.path("precious.wav"), self.path("link.wav"))
+        os.mkdir(self.path("folder"))
+        cases = [
+            (["precious.wav"], self.no_device, "exists; -y replaces it"),
+            (["link.wav"], self.no_device, "exists; -y replaces it"),
+            (["precious.wav", "-y"], self.no_device, 'ALSA PCM "default": no capture device'),
+            (["folder"], self.no_device, "is not a regular file"),
+            (["/dev/null", "-y"], self.no_device, "is not a regular file"),
+            (["new.wav"], self.no_device, 'ALSA PCM "default": no capture device'),
+            (["new.wav", "--device", "nosuch"], None, 'ALSA PCM "nosuch": no capture device'),
+        ]
+        for args, env, words in cases:
+            with self.subTest(args=args):
+                args = [self.path(a) if a.endswith(".wav") or a == "folder" else a for a in args]
+                result = run("record", *args, "--seconds", "1", env=env, text=True)
+                self.assertEqual(result.returncode, 1)
                 self.assertIn(words, result.stderr)
-                self.assertNotIn("successfully", result.stdout)
-        with open(self.path("in.wav"), "rb") as f:
-            self.assertEqual(f.read(), wav_bytes([1, 2, 3]))
+                self.assertEqual(len(result.stderr.splitlines()), 1, "one clear line, no ALSA noise")
+        self.assertEqual(self.read("precious.wav"), b"precious")
+        self.assertTrue(os.path.isdir(self.path("folder")) and os.path.islink(self.path("link.wav")))
+        self.assertFalse(os.path.exists(self.path("new.wav")))
+        self.assertTrue(os.path.exists("/dev/null") and not os.path.isfile("/dev/null"))
 
-    def test_distort_warns_on_a_header_that_is_not_16_bit_pcm(self):
-        with open(self.path("in8.wav"), "wb") as f:
-            f.write(wav_bytes([100, 200], bits=8))
-        result = run("distort", self.path("in8.wav"), self.path("o.wav"), "50")
-        self.assertEqual(result.returncode, 0)
-        self.assertIn("not a 16-bit PCM", result.stderr)
-
-    def test_info_checks_sizes(self):
-        with open(self.path("good.wav"), "wb") as f:
-            f.write(wav_bytes([0, 16384, -32768]))
-        result = run("info", self.path("good.wav"))
-        self.assertEqual(result.returncode, 0)
-        self.assertIn("match the file", result.stdout)
-        self.assertIn("0.0 dBFS", result.stdout)
-        with open(self.path("cut.wav"), "wb") as f:
-            f.write(wav_bytes([1, 2, 3, 4])[:-2])
-        self.assertIn("DO NOT match", run("info", self.path("cut.wav")).stdout)
-        self.assertEqual(run("info", self.path("nothing.wav")).returncode, 1)
-
-    def test_record_without_a_device_fails_plainly(self):
-        result = run("record", self.path("r.wav"), "--seconds", "2", env=self.no_device)
-        self.assertEqual(result.returncode, 1)
-        self.assertIn('ALSA\'s "default" capture device', result.stderr)
-        self.assertFalse(os.path.exists(self.path("r.wav")))
-        result = run("record", self.path("no/such/dir.wav"), "--seconds", "1", env=self.no_device)
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("cannot create", result.stderr)
-
-    def test_demo_runs_without_a_device(self):
-        result = subprocess.run([*COMMAND, "demo"], capture_output=True, text=True, env=self.no_device,
-                                cwd=self.dir.name, timeout=60)
+    def test_demo_runs_without_a_device_and_checks_its_recording(self):
+        result = run("demo", env=self.no_device, cwd=self.dir.name, text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("returned 999", result.stdout)
-        self.assertIn("no capture device", result.stdout)
-        self.assertTrue(os.path.exists(self.path("wavfx-demo/tone-clipped.wav")))
+        self.assertIn("sample for sample the tone", result.stdout)
+        self.assertEqual(result.stderr, "")
+        samples = self.assert_valid_recording(self.path("wavfx-demo/recording.wav"))
+        self.assertEqual(len(samples), 16000)
 
-    def test_record_for_seconds_then_info(self):
+    def test_record_seconds_are_blocks_and_a_second_recording_is_refused(self):
         device = PacedDevice(self.dir.name)
         try:
-            result = run("record", self.path("r.wav"), "--seconds", "3", env=device.env())
+            first = subprocess.Popen([*COMMAND, "record", self.path("r.wav"), "--seconds", "3"], env=device.env(),
+                                     stderr=subprocess.PIPE, text=True)
+            time.sleep(1.5)
+            second = run("record", self.path("r.wav"), "-y", "--seconds", "1", env=device.env(), text=True)
+            _, first_err = first.communicate(timeout=30)
         finally:
             device.close()
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertIn("8000 Hz, mono, 16-bit PCM", result.stderr)
+        self.assertEqual(second.returncode, 1)
+        self.assertIn("another wavfx is recording into it", second.stderr)
+        self.assertEqual(first.returncode, 0, first_err)
+        self.assertIn("3 block(s)", first_err)
         samples = self.assert_valid_recording(self.path("r.wav"))
-        self.assertIn(len(samples) // 8000, (2, 3, 4))
+        self.assertEqual(len(samples), 3 * 8000)
         self.assert_ramp(samples)
-        self.assertIn("match the file", run("info", self.path("r.wav")).stdout)
+        self.assertIn("match the file", run("info", self.path("r.wav"), text=True).stdout)
+
+    def test_record_on_a_full_disk_fails_loudly(self):
+        small = self.path("small")
+        os.mkdir(small)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=40k", "tmpfs", small],
+                          capture_output=True).returncode != 0:
+            self.skipTest("cannot mount a small file system here")
+        self.addCleanup(subprocess.run, ["umount", small])
+        raw = self.write("ramp.raw", struct.pack("<%dh" % 80000, *[ramp_sample(n) for n in range(80000)]))
+        config = self.write("file.conf", ('pcm.!default { type file slave.pcm { type null } file "/dev/null" '
+                                          'infile "%s" format "raw" }\n' % raw).encode())
+        result = run("record", os.path.join(small, "r.wav"), env=dict(os.environ, ALSA_CONFIG_PATH=config), text=True)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("No space left on device", result.stderr)
+        self.assertIn("the file holds 2 block(s)", result.stderr)
+        self.assertEqual(len(self.assert_valid_recording(os.path.join(small, "r.wav"))), 2 * 8000)
 
     def test_signals_finish_the_file_and_kill_leaves_a_valid_one(self):
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGKILL):

@@ -1,118 +1,183 @@
-#include <unistd.h>
-
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "Commands.h"
+#include "Files.h"
+#include "Samples.h"
+#include "System.h"
 #include "Text.h"
 #include "VelorikWAVDistortion.h"
-#include "WavFile.h"
 
 namespace wavfx {
 
 namespace {
 
+constexpr uint64_t HeaderBytes = 44, BlockBytes = 16000;
+// A block this late hints at a full disk; this late, at a recording that stopped.
+constexpr double LateSeconds = 1.5, StalledSeconds = 4.0;
+
 volatile std::sig_atomic_t signals = 0;
 
 extern "C" void OnSignal(int) {
     // The first signal asks for a clean finish; a second one leaves at once.
-    if (++signals > 1) _exit(130);
+    if (++signals > 1) std::_Exit(130);
+}
+
+uint64_t BlocksOnDisk(const std::string& path) {
+    const uint64_t size = FileSize(path);
+    return size >= HeaderBytes ? (size - HeaderBytes) / BlockBytes : 0;
 }
 
 // Peak of the newest whole block in the file being recorded.
-int LastBlockPeak(const std::string& path, long blocks) {
-    if (blocks <= 0) return 0;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return 0;
+int LastBlockPeak(const std::string& path, uint64_t blocks) {
+    if (blocks == 0) return 0;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(sys::Open(path, "rb"), std::fclose);
     int16_t block[8000];
     std::size_t got = 0;
-    if (std::fseek(file, 44 + (blocks - 1) * 16000L, SEEK_SET) == 0) got = std::fread(block, 2, 8000, file);
-    std::fclose(file);
+    if (file && sys::Seek(file.get(), HeaderBytes + (blocks - 1) * BlockBytes)) got = std::fread(block, 2, 8000, file.get());
     return Peak(block, got);
 }
 
-long BlocksSoFar(const std::string& path) {
-    const auto info = ReadWavInfo(path);
-    return info && info->fileSize >= 44 ? static_cast<long>((info->fileSize - 44) / 16000) : 0;
+// Cuts a finished recording to `blocks` and writes the sizes into its header.
+bool KeepBlocks(const std::string& path, uint64_t blocks) {
+    std::error_code error;
+    std::filesystem::resize_file(std::filesystem::u8path(path), HeaderBytes + blocks * BlockBytes, error);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(sys::Open(path, "r+b"), std::fclose);
+    if (error || !file) return false;
+    const auto header = WavHeader(static_cast<uint32_t>(blocks * BlockBytes), 8000, 1);
+    return std::fwrite(header.data(), 1, header.size(), file.get()) == header.size() &&
+           std::fclose(file.release()) == 0;
 }
 
 }  // namespace
 
-int Record(const std::string& path, long long seconds, bool quiet) {
+int Record(const std::string& path, const RecordOptions& options) {
+    const Kind kind = KindOf(path);
+    if (kind != Kind::Missing && kind != Kind::Regular) return Fail(path, "is not a regular file; choose another name");
+    if (kind == Kind::Regular && !options.replace) return Fail(path, "exists; -y replaces it");
+    std::string error;
+    // The device first, so that a recording that cannot start leaves the file as it was.
+    if (!sys::CaptureDeviceOpens(error))
+        return Fail(sys::CaptureDeviceName(), "no capture device: it does not open (" + error + ")");
+    sys::FileLock lock;
+    bool busy = false;
+    if (!lock.Acquire(path, busy, error))
+        return Fail(path, busy ? "another wavfx is recording into it" : "cannot be created: " + error);
+    const bool created = kind == Kind::Missing;
+
     signals = 0;
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
-    const bool live = !quiet && isatty(STDERR_FILENO);
-
-    std::remove(path.c_str());
+    const bool live = !options.quiet && sys::IsTerminal(stderr);
     const int32_t status = SoundRecorderStart(ToUtf16(path).c_str());
     if (status != StatusSuccess) {
-        const bool created = ReadWavInfo(path).has_value();
         SoundRecorderStop();
-        if (!created) {
-            std::fprintf(stderr, "wavfx: cannot create %s\n", path.c_str());
-        } else {
-            std::remove(path.c_str());
-            std::fprintf(stderr, "wavfx: no recording: %s (%d) - ALSA's \"default\" capture device%s\n",
-                         DescribeStatus(status), status,
-                         status == StatusOpenFailed ? " did not open (is there a capture device?)" : "");
-        }
-        return 1;
+        std::error_code ignored;
+        if (created) std::filesystem::remove(std::filesystem::u8path(path), ignored);
+        return Fail(sys::CaptureDeviceName(), "no recording: " + std::string(DescribeStatus(status)) + " (" +
+                                                  std::to_string(status) + ")");
     }
-    if (!quiet)
-        std::fprintf(stderr, "wavfx: recording %s: 8000 Hz, mono, 16-bit PCM%s\n", path.c_str(),
-                     seconds > 0 ? "" : " (Ctrl-C to stop)");
+    if (!options.quiet)
+        std::fprintf(stderr, "wavfx: recording %s: 8000 Hz, mono, 16-bit PCM%s\n", Printable(path).c_str(),
+                     options.seconds > 0 ? "" : " (Ctrl-C finishes the file)");
 
     const auto begin = std::chrono::steady_clock::now();
+    auto lastGrowth = begin;
+    uint64_t blocks = 0;
+    bool stalled = false;
     for (;;) {
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-        if (signals > 0 || (seconds > 0 && elapsed >= static_cast<double>(seconds))) break;
-        if (live) {
-            const long blocks = BlocksSoFar(path);
-            std::fprintf(stderr, "\r  %7.1f s   %ld block(s)   peak %-12s", elapsed, blocks,
-                         FormatDbfs(LastBlockPeak(path, blocks)).c_str());
+        const auto now = std::chrono::steady_clock::now();
+        const uint64_t onDisk = BlocksOnDisk(path);
+        if (onDisk != blocks) lastGrowth = now;
+        blocks = onDisk;
+        const double elapsed = std::chrono::duration<double>(now - begin).count();
+        const double late = std::chrono::duration<double>(now - lastGrowth).count() - 1.0;
+        if (signals > 0 || (options.seconds > 0 && blocks >= static_cast<uint64_t>(options.seconds))) break;
+        // The recorder appends nothing more after a failed write: stop rather than pretend.
+        if (late > StalledSeconds || (late > LateSeconds && !sys::RoomFor(path, BlockBytes))) {
+            stalled = true;
+            break;
         }
+        if (live)
+            std::fprintf(stderr, "\r  %7.1f s   %llu block(s)   peak %-12s", elapsed,
+                         static_cast<unsigned long long>(blocks), FormatDbfs(LastBlockPeak(path, blocks) / 32768.0).c_str());
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    const int32_t blocks = SoundRecorderStop();
+    uint64_t kept = static_cast<uint64_t>(SoundRecorderStop());
     if (live) std::fputc('\n', stderr);
-    if (!quiet)
-        std::fprintf(stderr, "wavfx: %s: %d block(s), %d s of audio, %lld bytes\n", path.c_str(), blocks, blocks,
-                     44LL + 16000LL * blocks);
+    // N seconds are N blocks, whatever stop added or an unpaced device ran ahead.
+    if (options.seconds > 0 && kept > static_cast<uint64_t>(options.seconds) && !stalled) {
+        if (!KeepBlocks(path, static_cast<uint64_t>(options.seconds)))
+            return Fail(path, "cannot cut the recording to " + std::to_string(options.seconds) + " s: " + sys::LastError());
+        kept = static_cast<uint64_t>(options.seconds);
+    }
+    const std::string holds = "the file holds " + std::to_string(kept) + " block(s), " + std::to_string(kept) + " s of audio";
+    if (stalled) {
+        const std::string reason = sys::WhyAppendFails(path);
+        return Fail(path, reason.empty() ? "the capture device stopped delivering audio; " + holds
+                                         : "a write failed (" + reason + "); " + holds);
+    }
+    if (!options.quiet)
+        std::fprintf(stderr, "wavfx: %s: %llu block(s), %llu s of audio, %llu bytes\n", Printable(path).c_str(),
+                     static_cast<unsigned long long>(kept), static_cast<unsigned long long>(kept),
+                     static_cast<unsigned long long>(HeaderBytes + BlockBytes * kept));
     return 0;
 }
 
 int RunRecord(const Args& args) {
+    const char* synopsis = "record OUT [--seconds N] [--device NAME] [-y] [--quiet]";
     if (WantsHelp(args)) {
-        std::puts(
-            "usage: wavfx record OUT [--seconds N] [--quiet]\n\n"
-            "Records 8000 Hz mono 16-bit audio from ALSA's \"default\" capture device into OUT in\n"
-            "whole one-second blocks, for N seconds or until Ctrl-C/SIGTERM (a second signal exits\n"
-            "at once). On a terminal a line shows elapsed time, blocks and the last second's peak.");
+        std::printf(
+            "usage: wavfx %s\n\n"
+            "Records 8000 Hz mono 16-bit audio from the capture device into OUT, in whole one-second\n"
+            "blocks: N of them with --seconds N, else until Ctrl-C or SIGTERM. The first signal\n"
+            "finishes the file and exits with 0; a second one exits at once (the file stays a valid\n"
+            "WAV of the blocks written). On a terminal a line shows elapsed time, blocks and the\n"
+            "last second's peak.\n\n"
+            "  --device NAME  record from NAME (see wavfx devices) instead of the default\n"
+            "  -y             replace OUT if it exists (an existing file is otherwise never touched)\n"
+            "  --quiet        print nothing but errors\n\n"
+            "Exits with 1 when no device opens, when OUT cannot be written, or when a write fails\n"
+            "mid-recording (a full disk): it then says how many blocks the file holds.\n",
+            synopsis);
         return 0;
     }
-    std::string path;
-    long long seconds = 0;
-    bool quiet = false;
+    std::string path, device;
+    RecordOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
+        const bool hasValue = i + 1 < args.size();
         if (args[i] == "--quiet") {
-            quiet = true;
-        } else if (args[i] == "--seconds" && i + 1 < args.size() && ParseInt(args[i + 1], seconds) && seconds > 0) {
+            options.quiet = true;
+        } else if (args[i] == "-y") {
+            options.replace = true;
+        } else if (args[i] == "--seconds" && hasValue && ParseInt(args[i + 1], options.seconds) && options.seconds > 0) {
             ++i;
-        } else if (path.empty() && args[i].rfind("--", 0) != 0) {
+        } else if (args[i] == "--device" && hasValue && !args[i + 1].empty()) {
+            device = args[++i];
+        } else if (path.empty() && args[i].rfind("-", 0) != 0) {
             path = args[i];
         } else {
-            path.clear();
-            break;
+            return Usage(synopsis);
         }
     }
-    if (path.empty()) {
-        std::fputs("usage: wavfx record OUT [--seconds N] [--quiet]\n", stderr);
-        return 2;
+    if (path.empty()) return Usage(synopsis);
+    std::string error;
+    if (!device.empty() && !sys::UseCaptureDevice(device, error)) return Fail(device, error);
+    return Record(path, options);
+}
+
+int RunDevices(const Args& args) {
+    if (WantsHelp(args)) {
+        std::puts("usage: wavfx devices\n\nLists the capture devices, with the names wavfx record --device takes.");
+        return 0;
     }
-    return Record(path, seconds, quiet);
+    if (!args.empty()) return Usage("devices");
+    return sys::ListCaptureDevices();
 }
 
 }  // namespace wavfx

@@ -7,34 +7,95 @@
 
 namespace wavfx {
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence at `at` (its code point in `cp`), or 0.
+std::size_t Sequence(const std::string& text, std::size_t at, uint32_t& cp) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length;
+    uint32_t min;
+    if (lead < 0x80) {
+        cp = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, min = 0x80, cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, min = 0x800, cp = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, min = 0x10000, cp = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[at + k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (next & 0x3F);
+    }
+    const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
+    return cp < min || cp > 0x10FFFF || surrogate ? 0 : length;
+}
+
+std::string Hex(unsigned char byte) {
+    char text[8];
+    std::snprintf(text, sizeof text, "\\x%02X", byte);
+    return text;
+}
+
+}  // namespace
+
+bool IsValidUtf8(const std::string& text) {
+    uint32_t cp;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = Sequence(text, i, cp);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
 std::basic_string<VwdChar16> ToUtf16(const std::string& utf8) {
     std::basic_string<VwdChar16> out;
+    uint32_t cp = 0;
     for (std::size_t i = 0; i < utf8.size();) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        uint32_t cp = lead;
-        std::size_t extra = 0;
-        if (lead >= 0xF0) {
-            cp = lead & 0x07;
-            extra = 3;
-        } else if (lead >= 0xE0) {
-            cp = lead & 0x0F;
-            extra = 2;
-        } else if (lead >= 0xC0) {
-            cp = lead & 0x1F;
-            extra = 1;
-        }
-        for (std::size_t k = 1; k <= extra && i + k < utf8.size(); ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        i += extra + 1;
+        const std::size_t length = Sequence(utf8, i, cp);
+        if (length == 0) return {};  // the caller checked; never guess
+        i += length;
         if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<VwdChar16>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<VwdChar16>(0xDC00 + (cp & 0x3FF)));
+            out.push_back(static_cast<VwdChar16>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<VwdChar16>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
         } else {
             out.push_back(static_cast<VwdChar16>(cp));
         }
     }
     return out;
+}
+
+bool FromUtf16(const std::basic_string<char16_t>& utf16, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < utf16.size(); ++i) {
+        uint32_t cp = utf16[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF)
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[++i] - 0xDC00);
+        else if (cp >= 0xD800 && cp <= 0xDFFF)
+            return false;
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return true;
 }
 
 const char* DescribeStatus(int32_t status) {
@@ -48,10 +109,11 @@ const char* DescribeStatus(int32_t status) {
     }
 }
 
-std::string FormatDbfs(int peak) {
-    if (peak <= 0) return "-inf dBFS";
+std::string FormatDbfs(double fraction) {
+    if (!(fraction > 0)) return "-inf dBFS";
+    const double db = 20.0 * std::log10(fraction);
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f dBFS", 20.0 * std::log10(peak / 32768.0));
+    std::snprintf(text, sizeof text, "%.1f dBFS", db > -0.05 ? 0.0 : db);
     return text;
 }
 
@@ -61,6 +123,49 @@ bool ParseInt(const std::string& text, long long& value) {
     char* end = nullptr;
     value = std::strtoll(text.c_str(), &end, 10);
     return errno == 0 && end != nullptr && *end == '\0';
+}
+
+std::string Printable(const std::string& bytes) {
+    std::string out;
+    uint32_t cp;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = Sequence(bytes, i, cp);
+        if (length == 0 || cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0)) {
+            out += Hex(static_cast<unsigned char>(bytes[i]));
+            ++i;
+        } else {
+            out.append(bytes, i, length);
+            i += length;
+        }
+    }
+    return out;
+}
+
+std::string JsonString(const std::string& bytes) {
+    std::string out = "\"";
+    uint32_t cp;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = Sequence(bytes, i, cp);
+        char escaped[16];
+        if (length == 0) {
+            // Not text: kept visible rather than guessed at.
+            std::snprintf(escaped, sizeof escaped, "\\\\x%02X", static_cast<unsigned char>(bytes[i]));
+            out += escaped;
+            ++i;
+            continue;
+        }
+        if (cp == '"' || cp == '\\') {
+            out += '\\';
+            out += static_cast<char>(cp);
+        } else if (cp < 0x20 || cp == 0x7F) {
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", cp);
+            out += escaped;
+        } else {
+            out.append(bytes, i, length);
+        }
+        i += length;
+    }
+    return out + "\"";
 }
 
 }  // namespace wavfx

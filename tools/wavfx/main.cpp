@@ -1,35 +1,72 @@
 // wavfx: the command-line host of the VelorikWAVDistortion library.
 #include <cstdio>
-#include <cstring>
 
 #include "Commands.h"
+#include "System.h"
+#include "Text.h"
+
+#ifndef WAVFX_VERSION
+#define WAVFX_VERSION "unknown"
+#endif
+
+namespace wavfx {
 
 namespace {
 
-const char* const Usage =
+const char* const Synopsis =
     "usage: wavfx COMMAND [ARGS]\n"
     "\n"
-    "  distort IN OUT THRESHOLD   hard-clip the 16-bit samples of IN at +-THRESHOLD into OUT\n"
-    "  record OUT [--seconds N] [--quiet]\n"
-    "                             record 8000 Hz mono 16-bit audio from the default capture device\n"
-    "  info FILE                  show a WAV file's header, duration and peak level\n"
+    "  distort IN OUT THRESHOLD [-y] [--raw]\n"
+    "                             hard-clip IN's 16-bit samples at +-THRESHOLD into OUT\n"
+    "  record OUT [--seconds N] [--device NAME] [-y] [--quiet]\n"
+    "                             record 8000 Hz mono 16-bit audio from a capture device\n"
+    "  info FILE [--json]         show a WAV file's format, chunks, duration and peak levels\n"
+    "  devices                    list the capture devices\n"
     "  demo                       distort a built-in test signal and record two seconds\n"
     "\n"
-    "'wavfx COMMAND --help' describes one command.\n";
+    "'wavfx COMMAND --help' describes one command; 'wavfx --version' tells the version.\n"
+    "Exit status: 0 success, 1 failure (the message names the file and the reason), 2 usage.\n";
 
 }  // namespace
 
+int Usage(const std::string& synopsis) {
+    std::fprintf(stderr, "usage: wavfx %s\n", synopsis.c_str());
+    return 2;
+}
+
+int Fail(const std::string& name, const std::string& reason) {
+    std::fprintf(stderr, "wavfx: %s: %s\n", Printable(name).c_str(), Printable(reason).c_str());
+    return 1;
+}
+
+}  // namespace wavfx
+
 int main(int argc, char** argv) {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        std::fputs(Usage, argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    using namespace wavfx;
+    sys::InitProcess();
+    std::vector<std::string> all;
+    int bad = 0;
+    if (!sys::Arguments(argc, argv, all, bad)) {
+        std::fprintf(stderr, "wavfx: argument %d is not valid UTF-8 text; names are not guessed\n", bad);
+        return 2;
     }
-    const wavfx::Args args(argv + 2, argv + argc);
-    const char* command = argv[1];
-    if (std::strcmp(command, "distort") == 0) return wavfx::RunDistort(args);
-    if (std::strcmp(command, "record") == 0) return wavfx::RunRecord(args);
-    if (std::strcmp(command, "info") == 0) return wavfx::RunInfo(args);
-    if (std::strcmp(command, "demo") == 0) return wavfx::RunDemo(args);
-    std::fprintf(stderr, "wavfx: unknown command '%s'\n\n%s", command, Usage);
+    if (all.size() < 2 || all[1] == "--help" || all[1] == "-h") {
+        std::fputs(Synopsis, all.size() < 2 ? stderr : stdout);
+        return all.size() < 2 ? 2 : 0;
+    }
+    if (all[1] == "--version") {
+        std::printf("wavfx %s (VelorikWAVDistortion %s)\n", WAVFX_VERSION, WAVFX_VERSION);
+        return 0;
+    }
+    // wavfx is the host: one clear message of its own instead of ALSA's lines.
+    sys::QuietAudioErrors();
+    const Args args(all.begin() + 2, all.end());
+    const std::string& command = all[1];
+    if (command == "distort") return RunDistort(args);
+    if (command == "record") return RunRecord(args);
+    if (command == "info") return RunInfo(args);
+    if (command == "devices") return RunDevices(args);
+    if (command == "demo") return RunDemo(args);
+    std::fprintf(stderr, "wavfx: unknown command '%s'\n\n%s", Printable(command).c_str(), Synopsis);
     return 2;
 }

@@ -1,0 +1,87 @@
+// What wavfx needs of the OS, one implementation per OS (posix/, win32/).
+// Names are UTF-8 throughout.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace wavfx::sys {
+
+// Once at start: a write past a size limit fails with an error instead of
+// ending the process.
+void InitProcess();
+
+// The command line as UTF-8; false (with the bad argument's number) when an
+// argument is not valid text.
+bool Arguments(int argc, char** argv, std::vector<std::string>& out, int& bad);
+
+std::FILE* Open(const std::string& path, const char* mode);
+bool Seek(std::FILE* file, std::uint64_t offset);
+// The reason the last failed call gave, in the system's words.
+std::string LastError();
+bool IsTerminal(std::FILE* stream);
+void SetBinary(std::FILE* stream);
+
+// A new, empty file in the folder of `beside`, or "" with `error` set.
+std::string MakeTemporary(const std::string& beside, std::string& error);
+// Moves `from` over `to` in one step; `to` keeps its permissions if it exists.
+bool ReplaceWith(const std::string& from, const std::string& to, std::string& error);
+// True when `path` names this process's standard output.
+bool IsStandardOutput(const std::string& path);
+
+// Holds back what is written to standard output (the library's success line)
+// until Release, so that it is shown only once the whole job is done, and
+// never lands inside audio going to standard output.
+class StdoutCapture {
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    StdoutCapture(const StdoutCapture&) = delete;
+    StdoutCapture& operator=(const StdoutCapture&) = delete;
+    // Restores standard output and returns what was written meanwhile.
+    std::string Release();
+
+private:
+    int saved_ = -1;
+    std::FILE* held_ = nullptr;
+};
+
+// An exclusive lock on a file, held until the object goes; other processes
+// asking for it meanwhile are refused.
+class FileLock {
+public:
+    FileLock() = default;
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    // Opens (creating if needed, never emptying) and locks `path`. `busy` tells
+    // a lock held elsewhere from another failure.
+    bool Acquire(const std::string& path, bool& busy, std::string& error);
+
+private:
+    std::intptr_t handle_ = -1;
+};
+
+// Why appending to `path` fails right now ("" if it does not): writes a block
+// of zeros past its end and takes it away again, so only for a file no one writes.
+std::string WhyAppendFails(const std::string& path);
+// False when the file system holding `path` has less than `bytes` free.
+bool RoomFor(const std::string& path, std::uint64_t bytes);
+
+// Capture devices. wavfx, not the library, chooses one: the library records
+// from the system's default, so wavfx makes `name` the default for its own process.
+void QuietAudioErrors();
+bool UseCaptureDevice(const std::string& name, std::string& error);
+// Opens and closes the default capture device; `error` says why it would not open.
+bool CaptureDeviceOpens(std::string& error);
+// What the library records from, in words ("ALSA PCM \"default\"").
+std::string CaptureDeviceName();
+// Lists the capture devices on standard output; returns the exit status.
+int ListCaptureDevices();
+// Makes a raw 8000 Hz mono 16-bit file the default capture device of this
+// process (the demo's built-in source); false where the OS cannot.
+bool UseRawFileAsCaptureDevice(const std::string& rawPath, std::string& error);
+
+}  // namespace wavfx::sys

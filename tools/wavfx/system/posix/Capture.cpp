@@ -1,0 +1,114 @@
+// Capture devices through ALSA. The library records from ALSA's "default" PCM
+// as ALSA's configuration defines it; wavfx chooses another device by adding a
+// configuration file of its own that redefines "default", for its process only.
+#include <alsa/asoundlib.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "System.h"
+
+namespace wavfx::sys {
+
+namespace {
+
+extern "C" void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
+// Removed when wavfx exits.
+struct TemporaryConfig {
+    std::string path;
+    ~TemporaryConfig() {
+        if (!path.empty()) unlink(path.c_str());
+    }
+} config;
+
+std::string chosen = "default";
+
+std::string Quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// Adds `text` to ALSA's configuration for this process, after what it already reads.
+bool AddConfig(const std::string& text, bool alone, std::string& error) {
+    const char* base = std::getenv("TMPDIR");
+    std::string name = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/wavfx-alsa-XXXXXX";
+    const int fd = mkstemp(name.data());
+    if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) || close(fd) != 0) {
+        error = "cannot write an ALSA configuration in " + name + ": " + LastError();
+        return false;
+    }
+    config.path = name;
+    const char* current = std::getenv("ALSA_CONFIG_PATH");
+    const std::string system = current != nullptr && *current != '\0' ? current : "/usr/share/alsa/alsa.conf";
+    setenv("ALSA_CONFIG_PATH", (alone ? name : system + ":" + name).c_str(), 1);
+    return true;
+}
+
+}  // namespace
+
+void QuietAudioErrors() { snd_lib_error_set_handler(IgnoreAlsaError); }
+
+std::string CaptureDeviceName() { return "ALSA PCM \"" + chosen + "\""; }
+
+bool UseCaptureDevice(const std::string& name, std::string& error) {
+    chosen = name;
+    if (name == "default") return true;
+    // A plug in front converts to 8000 Hz mono 16-bit if the device cannot.
+    return AddConfig("pcm.!default { type plug slave.pcm " + Quoted(name) + " }\n", false, error);
+}
+
+bool UseRawFileAsCaptureDevice(const std::string& rawPath, std::string& error) {
+    return AddConfig("pcm.!default { type file slave.pcm { type null } file \"/dev/null\" infile " + Quoted(rawPath) +
+                         " format \"raw\" }\n",
+                     true, error);
+}
+
+bool CaptureDeviceOpens(std::string& error) {
+    snd_pcm_t* pcm = nullptr;
+    const int result = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+    if (result < 0) {
+        error = snd_strerror(result);
+        return false;
+    }
+    snd_pcm_close(pcm);
+    return true;
+}
+
+int ListCaptureDevices() {
+    void** hints = nullptr;
+    if (snd_device_name_hint(-1, "pcm", &hints) < 0) {
+        std::fputs("wavfx: ALSA lists no devices\n", stderr);
+        return 1;
+    }
+    int listed = 0;
+    for (void** hint = hints; *hint != nullptr; ++hint) {
+        char* name = snd_device_name_get_hint(*hint, "NAME");
+        char* description = snd_device_name_get_hint(*hint, "DESC");
+        char* direction = snd_device_name_get_hint(*hint, "IOID");
+        if (name != nullptr && (direction == nullptr || std::string(direction) == "Input")) {
+            std::printf("%s\n", name);
+            // Descriptions come in lines; each is indented under its name, as arecord -L shows them.
+            std::string text = description != nullptr ? description : "";
+            for (std::size_t start = 0; start < text.size();) {
+                const std::size_t end = text.find('\n', start);
+                std::printf("    %s\n", text.substr(start, end - start).c_str());
+                start = end == std::string::npos ? text.size() : end + 1;
+            }
+            ++listed;
+        }
+        std::free(name);
+        std::free(description);
+        std::free(direction);
+    }
+    snd_device_name_free_hint(hints);
+    if (listed == 0) std::puts("no capture devices");
+    return 0;
+}
+
+}  // namespace wavfx::sys
