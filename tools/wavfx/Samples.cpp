@@ -7,6 +7,8 @@
 
 #include "System.h"
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "16-bit samples are read as they lie in the file");
+
 namespace wavfx {
 
 namespace {
@@ -63,19 +65,24 @@ std::optional<std::vector<double>> ChannelPeaks(std::FILE* file, const WavLayout
 
 std::optional<uint64_t> CountClipped(std::FILE* file, uint64_t offset, uint64_t size, int32_t threshold) {
     // The library's clip: above t becomes t; otherwise below -t (in 32 bits) becomes -t's low 16 bits.
+    // So a sample changes when it is above t, or else when t >= 0 and it is below -t, or when
+    // t < 0 and it is not -t's low 16 bits already. Branch-free, so that it vectorises.
     const auto t = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(threshold) & 0xFFFFu));
-    const int32_t mirror = -static_cast<int32_t>(t);
+    const auto mirror = static_cast<int16_t>(static_cast<uint16_t>(-static_cast<int32_t>(t) & 0xFFFF));
     if (!sys::Seek(file, offset)) return std::nullopt;
-    std::vector<unsigned char> chunk(ChunkBytes);
+    std::vector<int16_t> chunk(ChunkBytes / 2);
     uint64_t changed = 0;
     for (uint64_t left = size - size % 2; left > 0;) {
-        const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, chunk.size()));
+        const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, ChunkBytes));
         if (std::fread(chunk.data(), 1, want, file) != want) return std::nullopt;
-        for (std::size_t i = 0; i < want; i += 2) {
-            const auto s = static_cast<int16_t>(static_cast<uint16_t>(chunk[i] | chunk[i + 1] << 8));
-            const int16_t clipped = s > t ? t : s < mirror ? static_cast<int16_t>(static_cast<uint16_t>(mirror & 0xFFFF)) : s;
-            changed += clipped != s;
-        }
+        const int16_t* s = chunk.data();
+        const std::size_t n = want / 2;
+        uint32_t count = 0;
+        if (t >= 0)
+            for (std::size_t i = 0; i < n; ++i) count += static_cast<uint32_t>((s[i] > t) | (s[i] < mirror));
+        else
+            for (std::size_t i = 0; i < n; ++i) count += static_cast<uint32_t>((s[i] > t) | (s[i] != mirror));
+        changed += count;
         left -= want;
     }
     return changed;
