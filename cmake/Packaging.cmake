@@ -1,24 +1,43 @@
+# Install rules in three parts, as Debian splits a library: Runtime (the shared
+# library), Development (header, link library, CMake package, pkg-config file,
+# on Windows the import libraries and the .def) and Tools (wavfx). CPack makes
+# Debian packages of them on Linux and a zip on Windows (./run package).
 include(CMakePackageConfigHelpers)
 
-install(TARGETS VelorikWAVDistortion wavfx EXPORT VelorikWAVDistortionTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(TARGETS VelorikWAVDistortion EXPORT VelorikWAVDistortionTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
+  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
+install(TARGETS wavfx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tools)
 
 set(VWD_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/VelorikWAVDistortion)
 install(EXPORT VelorikWAVDistortionTargets NAMESPACE VelorikWAVDistortion::
-  DESTINATION ${VWD_CMAKE_DIR})
+  DESTINATION ${VWD_CMAKE_DIR} COMPONENT Development)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/VelorikWAVDistortionConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortionConfig.cmake INSTALL_DESTINATION ${VWD_CMAKE_DIR})
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortionConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortionConfig.cmake
-  ${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortionConfigVersion.cmake DESTINATION ${VWD_CMAKE_DIR})
+  ${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortionConfigVersion.cmake DESTINATION ${VWD_CMAKE_DIR}
+  COMPONENT Development)
 
 # Relative to the .pc file itself, so the tree works wherever it is installed.
 file(RELATIVE_PATH VWD_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/VelorikWAVDistortion.pc.in
   ${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortion.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortion.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
+
+set(CPACK_PACKAGE_NAME VelorikWAVDistortion)
+set(CPACK_PACKAGE_VENDOR Velorik)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Velorik developers <developers@velorik.example>")
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+set(CPACK_STRIP_FILES ON)
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/PackagingWindows.cmake)
+else()
+  include(${CMAKE_CURRENT_LIST_DIR}/PackagingDebian.cmake)
+endif()
+include(CPack)
