@@ -86,6 +86,26 @@ for row in "${rows[@]}"; do
 done
 
 echo
+cores=$(nproc)
+echo "Batch distortion: 32 files of 8 MiB, -j 1 against -j $cores, $runs interleaved runs"
+mkdir -p "$work/batch"
+for k in $(seq -w 1 32); do make_wav "$work/batch/take$k.wav" 8; done
+declare -A batch
+for ((r = 0; r < runs; r++)); do
+    for jobs in 1 "$cores"; do
+        rm -rf "$work/batch-out"
+        batch[$jobs]+="$(timed "$wavfx" distort -t 8000 "$work"/batch/*.wav -o "$work/batch-out" -j "$jobs") "
+    done
+done
+rm -rf "$work/batch" "$work/batch-out"
+read -r one _ < <(tr ' ' '\n' <<<"${batch[1]}" | grep . | stats)
+read -r all _ < <(tr ' ' '\n' <<<"${batch[$cores]}" | grep . | stats)
+printf '| %-10s | %10s |\n' "jobs" "median s"
+printf '|%s|%s|\n' "------------" "------------"
+printf '| %-10s | %10s |\n' "-j 1" "$one" "-j $cores" "$all"
+printf 'speed-up with -j %s: %.2f x\n' "$cores" "$(echo "$one / $all" | bc -l)"
+
+echo
 echo "Peak resident memory of wavfx distort"
 printf '| %-10s | %12s |\n' "input" "peak RSS KiB"
 printf '|%s|%s|\n' "------------" "--------------"

@@ -12,6 +12,7 @@ import threading
 import time
 import unittest
 import wave
+import zlib
 
 WAVFX = os.environ["WAVFX"]
 # A cross-built wavfx runs under its emulator (for example "qemu-arm -L /").
@@ -32,6 +33,33 @@ def ramp_sample(n):
 
 def clip(s, t):
     return max(-t, min(t, s))
+
+
+def png_rows(path):
+    """The RGB pixels of an 8-bit, non-interlaced PNG (as rsvg-convert writes), row by row."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at, packed = 8, b""
+    while at < len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        if kind == b"IHDR":
+            width, height, _, colour = struct.unpack(">IIBB", data[at + 8:at + 18])
+        elif kind == b"IDAT":
+            packed += data[at + 8:at + 8 + length]
+        at += 12 + length
+    bpp = {2: 3, 6: 4}[colour]
+    stride, raw, rows, prev = width * bpp, zlib.decompress(packed), [], bytearray(width * bpp)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a, b, c = (line[i - bpp] if i >= bpp else 0), prev[i], (prev[i - bpp] if i >= bpp else 0)
+            p = a + b - c
+            guess = [0, a, b, (a + b) // 2, a if abs(p - a) <= min(abs(p - b), abs(p - c)) else
+                     b if abs(p - b) <= abs(p - c) else c][kind]
+            line[i] = (line[i] + guess) & 255
+        rows.append([tuple(line[x * bpp:x * bpp + 3]) for x in range(width)])
+        prev = line
+    return rows
 
 
 class PacedDevice:
@@ -222,6 +250,54 @@ class WavfxTest(unittest.TestCase):
                 else:
                     self.assertEqual(result.returncode, 0, result.stderr)
                     self.assertIn("0.200 s", run("info", self.path("o-" + name), text=True).stdout)
+
+    @unittest.skipUnless(shutil.which("rsvg-convert"), "needs rsvg-convert (librsvg2-bin)")
+    def test_plot_shows_the_clip_flat_at_the_threshold(self):
+        # Three seconds of 440 Hz rising to full scale: long enough for the envelope form.
+        tone = [round(32767 * n / 24000 * __import__("math").sin(n * 0.3456)) for n in range(24000)]
+        self.write("tone.wav", wav_bytes(tone))
+        self.assertEqual(run("distort", self.path("tone.wav"), self.path("clipped.wav"), "8000").returncode, 0)
+        result = run("plot", self.path("tone.wav"), self.path("clipped.wav"), "-o", self.path("p.svg"), "-t", "8000",
+                     text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("samples clipped", self.read("p.svg").decode())
+        subprocess.run(["rsvg-convert", self.path("p.svg"), "-o", self.path("p.png")], check=True)
+        rows = png_rows(self.path("p.png"))
+        blue, orange, red = (0x4C, 0x78, 0xA8), (0xF5, 0x85, 0x18), (0xD6, 0x27, 0x28)
+        lines = [y for y, row in enumerate(rows) if row.count(red) > 300]
+        self.assertTrue(lines, "the threshold lines")
+        upper = min(lines)
+        width = len(rows[0])
+        for x in range(int(width * 0.6), int(width * 0.95), 7):
+            column = [row[x] for row in rows]
+            top_orange = column.index(orange)
+            top_blue = column.index(blue)
+            self.assertLessEqual(abs(top_orange - upper), 2, "the clipped envelope is flat at the threshold")
+            self.assertLess(top_blue, upper - 30, "the input rises above it")
+
+    def test_batch_distorts_every_good_file_and_reports_the_rest(self):
+        inputs = self.path("in")
+        os.mkdir(inputs)
+        for k in range(3):
+            with open(os.path.join(inputs, "take%d.wav" % k), "wb") as f:
+                f.write(wav_bytes([ramp_sample(n + 1000 * k) for n in range(3000)]))
+        with open(os.path.join(inputs, "notes.wav"), "w") as f:
+            f.write("not audio")
+        names = sorted(os.listdir(inputs))
+        for jobs in ("1", "2"):
+            result = run("distort", "-t", "5000", *[os.path.join(inputs, n) for n in names], "-o",
+                         self.path("out" + jobs), "-j", jobs, text=True)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn("notes.wav: not a WAV file", result.stderr)
+            self.assertIn("3 of 4 file(s) distorted into", result.stderr)
+            self.assertNotIn("\r", result.stderr, "no progress bar when stderr is no terminal")
+            self.assertEqual(result.stdout.count("Distortion effect applied successfully."), 3)
+        self.assertEqual(sorted(os.listdir(self.path("out1"))), ["take0.wav", "take1.wav", "take2.wav"])
+        for k in range(3):
+            name = "take%d.wav" % k
+            self.assertEqual(self.read("out1/" + name), self.read("out2/" + name))
+            self.assertEqual(self.read("out1/" + name),
+                             wav_bytes([clip(ramp_sample(n + 1000 * k), 5000) for n in range(3000)]))
 
     def test_info_reads_layouts_and_names_bad_bytes_safely(self):
         self.write("good.wav", wav_bytes([0, 16384, -32768]))

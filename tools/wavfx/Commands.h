@@ -11,6 +11,7 @@ int RunDistort(const Args& args);
 int RunInfo(const Args& args);
 int RunRecord(const Args& args);
 int RunDevices(const Args& args);
+int RunPlot(const Args& args);
 int RunDemo(const Args& args);
 
 struct RecordOptions {
@@ -20,6 +21,10 @@ struct RecordOptions {
 };
 // Records to `path`; shared by record and demo. Returns the process exit status.
 int Record(const std::string& path, const RecordOptions& options);
+
+struct PlotRequest;
+// Writes a plot to `path` (or standard output for "-"), in one step; returns the exit status.
+int WritePlotFile(const PlotRequest& request, const std::string& path, bool replace);
 
 bool WantsHelp(const Args& args);
 // "usage: wavfx SYNOPSIS" on stderr; exit status 2.

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "Commands.h"
+#include "Plot.h"
 #include "Riff.h"
 #include "Samples.h"
 #include "System.h"
@@ -94,7 +95,8 @@ int RunDemo(const Args& args) {
         std::puts(
             "usage: wavfx demo\n\n"
             "Writes a test tone to wavfx-demo/tone.wav, distorts it at threshold 8000 into\n"
-            "wavfx-demo/tone-clipped.wav and shows the difference; then records two seconds into\n"
+            "wavfx-demo/tone-clipped.wav and shows the difference, also as wavfx-demo/tone.svg; then\n"
+            "records two seconds into\n"
             "wavfx-demo/recording.wav, from the capture device or, where there is none, from the\n"
             "tone itself played through a file-fed device, and checks the recording.");
         return 0;
@@ -122,6 +124,10 @@ int RunDemo(const Args& args) {
     std::printf("   returned %d; %zu of %zu samples clipped to +-%d\n\n", status, changed, signal.size(), Threshold);
     ShowEnvelope("   before:", signal);
     ShowEnvelope("   after:", result);
+    PlotRequest plot{tone, clipped, Threshold};
+    const std::string svg = dir + "/tone.svg";
+    if (WritePlotFile(plot, svg, true) != 0) return 1;
+    std::printf("   the same as a picture: %s (a browser opens it)\n", svg.c_str());
     return RecordTwoSeconds(dir, signal);
 }
 

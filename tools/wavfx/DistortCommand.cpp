@@ -1,10 +1,16 @@
+#include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
+#include <thread>
 
 #include "Commands.h"
 #include "Files.h"
+#include "Progress.h"
 #include "Riff.h"
 #include "Samples.h"
 #include "System.h"
@@ -16,6 +22,9 @@ namespace wavfx {
 namespace {
 
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// From this size on, a single file's distortion shows a progress bar.
+constexpr uint64_t LargeFileBytes = 100'000'000;
 
 File OpenFile(const std::string& path, const char* mode) { return File(sys::Open(path, mode), std::fclose); }
 
@@ -58,9 +67,9 @@ bool Reassemble(std::FILE* in, const WavLayout& layout, uint64_t bytes, const st
     return ok;
 }
 
-bool Stream(const std::string& from, const Options& options, bool toStdout, std::string& error) {
+bool Stream(const std::string& from, const std::string& outName, bool toStdout, std::string& error) {
     File in = OpenFile(from, "rb");
-    std::FILE* out = toStdout ? stdout : sys::Open(options.out, "wb");
+    std::FILE* out = toStdout ? stdout : sys::Open(outName, "wb");
     if (toStdout) sys::SetBinary(stdout);
     bool ok = in && out != nullptr && CopyAll(in.get(), out) && std::fflush(out) == 0;
     if (!ok) error = sys::LastError();
@@ -71,42 +80,63 @@ bool Stream(const std::string& from, const Options& options, bool toStdout, std:
     return ok;
 }
 
-int Distort(const Options& options) {
+// What went wrong with one file, naming the file it concerns.
+struct Failure {
+    std::string name, reason;
+};
+
+struct Outcome {
+    std::optional<uint64_t> changed;
+    uint64_t samples = 0;
+    bool literal = true;
+    bool toStdout = false;
+};
+
+std::optional<Failure> DistortFile(const std::string& inName, const std::string& outName, const Options& options,
+                                   Progress* progress, Outcome& outcome) {
+    // However it ends, the file counts as done for the progress bar.
+    struct Done {
+        Progress* progress;
+        std::string path;  // the output being written, once there is one
+        uint64_t bytes;
+        ~Done() {
+            if (progress != nullptr) progress->Finished(path, bytes);
+        }
+    } done{progress, "", inName == "-" ? 0 : FileSize(inName)};
     std::string error;
     Input input;
-    if (!OpenInput(options.in, input, error)) return Fail(options.in, error);
-    const bool toStdout = sys::IsStandardOutput(options.out);
-    const Kind outKind = toStdout ? Kind::Other : KindOf(options.out);
-    if (outKind == Kind::Directory) return Fail(options.out, "is a directory");
-    if (outKind == Kind::Regular && SameFile(input.path, options.out))
-        return Fail(options.out, "is the input too; choose another output");
-    if (outKind == Kind::Regular && !options.replace) return Fail(options.out, "exists; -y replaces it");
+    if (!OpenInput(inName, input, error)) return Failure{inName, error};
+    const bool toStdout = outcome.toStdout = sys::IsStandardOutput(outName);
+    const Kind outKind = toStdout ? Kind::Other : KindOf(outName);
+    if (outKind == Kind::Directory) return Failure{outName, "is a directory"};
+    if (outKind == Kind::Regular && SameFile(input.path, outName)) return Failure{outName, "is the input too; choose another output"};
+    if (outKind == Kind::Regular && !options.replace) return Failure{outName, "exists; -y replaces it"};
 
     File in = OpenFile(input.path, "rb");
-    if (!in) return Fail(options.in, sys::LastError());
+    if (!in) return Failure{inName, sys::LastError()};
     const auto layout = ReadLayout(in.get(), FileSize(input.path));
-    if (!layout) return Fail(options.in, "reading failed: " + sys::LastError());
+    if (!layout) return Failure{inName, "reading failed: " + sys::LastError()};
     const uint64_t even = layout->dataSize - layout->dataSize % 2;
-    const bool literal = options.raw || layout->IsLibraryLayout();
-    if (!options.raw && !layout->isWave)
-        return Fail(options.in, "not a WAV file; --raw clips its bytes as 16-bit samples anyway");
+    const bool literal = outcome.literal = options.raw || layout->IsLibraryLayout();
+    if (!options.raw && !layout->isWave) return Failure{inName, "not a WAV file; --raw clips its bytes as 16-bit samples anyway"};
     if (!options.raw && !layout->IsPcm16())
-        return Fail(options.in, layout->FormatName() + ", not 16-bit PCM; --raw clips its bytes as 16-bit samples anyway");
+        return Failure{inName, layout->FormatName() + ", not 16-bit PCM; --raw clips its bytes as 16-bit samples anyway"};
 
     Samples samples{input.path, 44, layout->fileSize > 44 ? layout->fileSize - 44 : 0};
     Temporary dataCopy;
     if (!literal) {
-        if (!CopyDataChunk(in.get(), *layout, even, dataCopy, error)) return Fail(options.in, "cannot copy its samples: " + error);
+        if (!CopyDataChunk(in.get(), *layout, even, dataCopy, error)) return Failure{inName, "cannot copy its samples: " + error};
         samples = {dataCopy.Path(), 44, even};
     }
+    outcome.samples = samples.bytes / 2;
 
     // The result reaches OUT only once it is whole: a file is replaced in one
     // step, anything else (standard output, a FIFO, a device) is written once.
     const bool replaceFile = outKind == Kind::Regular || outKind == Kind::Missing;
-    const std::string target = outKind == Kind::Regular ? Resolved(options.out) : options.out;
+    const std::string target = outKind == Kind::Regular ? Resolved(outName) : outName;
     Temporary clipped;
-    if (!clipped.Create(replaceFile ? target : InTemporaryFolder(), error))
-        return Fail(options.out, "cannot be written: " + error);
+    if (!clipped.Create(replaceFile ? target : InTemporaryFolder(), error)) return Failure{outName, "cannot be written: " + error};
+    if (progress != nullptr) progress->Watch(done.path = clipped.Path());
 
     // The clip report counts from the input alone, while the pass runs.
     auto count = std::async(std::launch::async, [&samples, &options] {
@@ -114,37 +144,107 @@ int Distort(const Options& options) {
         return file ? CountClipped(file.get(), samples.offset, samples.bytes, static_cast<int32_t>(options.threshold))
                     : std::nullopt;
     });
-    sys::StdoutCapture capture;
     const int32_t status = WAVDistortion(ToUtf16(samples.path).c_str(), ToUtf16(clipped.Path()).c_str(),
                                          static_cast<int32_t>(options.threshold));
-    const std::string said = capture.Release();
-    const std::optional<uint64_t> changed = count.get();
+    outcome.changed = count.get();
     if (status != StatusSuccess)
-        return Fail(options.in, "distortion into " + options.out + " failed (" + std::to_string(status) + ": " +
-                                    DescribeStatus(status) + ")");
+        return Failure{inName, "distortion into " + outName + " failed (" + std::to_string(status) + ": " +
+                                   DescribeStatus(status) + ")"};
 
     Temporary whole;
     std::string result = clipped.Path();
     if (!literal) {
         if (!whole.Create(replaceFile ? target : InTemporaryFolder(), error) ||
             !Reassemble(in.get(), *layout, even, clipped.Path(), whole.Path(), error))
-            return Fail(options.out, "cannot be written: " + error);
+            return Failure{outName, "cannot be written: " + error};
         result = whole.Path();
     }
     if (replaceFile) {
-        if (!sys::ReplaceWith(result, target, error)) return Fail(options.out, "cannot be written: " + error);
+        if (!sys::ReplaceWith(result, target, error)) return Failure{outName, "cannot be written: " + error};
         (literal ? clipped : whole).Keep();
-    } else if (!Stream(result, options, toStdout, error)) {
-        return Fail(options.out, "writing the output failed: " + error);
+    } else if (!Stream(result, outName, toStdout, error)) {
+        return Failure{outName, "writing the output failed: " + error};
+    }
+    return std::nullopt;
+}
+
+std::string ClipReport(const Outcome& outcome) {
+    if (!outcome.changed) return {};
+    return std::to_string(*outcome.changed) + " of " + std::to_string(outcome.samples) + " samples clipped" +
+           (outcome.literal ? "" : " (the data chunk's; every other chunk kept as it was)");
+}
+
+int DistortOne(const Options& options) {
+    // A long job shows its progress, driven by the growth of what the library writes.
+    const bool large = options.in != "-" && FileSize(options.in) > LargeFileBytes;
+    std::optional<Progress> progress;
+    if (large) progress.emplace(FileSize(options.in), 1);
+    Outcome outcome;
+    sys::StdoutCapture capture;  // the library's line, shown once all is done
+    const auto failure = DistortFile(options.in, options.out, options, progress ? &*progress : nullptr, outcome);
+    const std::string said = capture.Release();
+    progress.reset();
+    if (failure) return Fail(failure->name, failure->reason);
+    std::fputs(said.c_str(), outcome.toStdout ? stderr : stdout);
+    std::fflush(stdout);
+    if (outcome.changed) std::fprintf(stderr, "wavfx: %s\n", ClipReport(outcome).c_str());
+    return 0;
+}
+
+// Every input into `dir` under its own name, `jobs` at a time; one failure
+// does not stop the others.
+int DistortMany(const Options& options, const std::vector<std::string>& inputs, const std::string& dir, long long jobs) {
+    std::error_code error;
+    const auto folder = std::filesystem::u8path(dir);
+    std::filesystem::create_directories(folder, error);
+    if (KindOf(dir) != Kind::Directory) return Fail(dir, error ? error.message() : "is not a folder");
+    uint64_t total = 0;
+    for (const std::string& in : inputs) total += FileSize(in);
+    std::vector<std::string> outputs;
+    std::set<std::string> taken;
+    for (const std::string& in : inputs) {
+        const std::string name = std::filesystem::u8path(in).filename().u8string();
+        outputs.push_back(taken.insert(name).second ? (folder / std::filesystem::u8path(name)).u8string() : "");
     }
 
-    std::fputs(said.c_str(), toStdout ? stderr : stdout);
+    std::optional<Progress> bar;
+    bar.emplace(total, static_cast<int>(inputs.size()));
+    Progress& progress = *bar;
+    std::atomic<std::size_t> next{0};
+    std::mutex lock;
+    std::size_t failed = 0;
+    uint64_t changed = 0, samples = 0;
+    auto work = [&] {
+        for (std::size_t i; (i = next++) < inputs.size();) {
+            Outcome outcome;
+            const auto failure = outputs[i].empty()
+                                     ? std::optional<Failure>(Failure{inputs[i], "another input has the same name"})
+                                     : DistortFile(inputs[i], outputs[i], options, &progress, outcome);
+            std::lock_guard<std::mutex> held(lock);
+            if (failure) {
+                ++failed;
+                progress.Message("wavfx: " + Printable(failure->name) + ": " + Printable(failure->reason));
+            }
+            changed += outcome.changed.value_or(0);
+            samples += failure ? 0 : outcome.samples;
+        }
+    };
+    sys::StdoutCapture capture;  // the library's lines, one per file, shown after the work
+    {
+        std::vector<std::thread> workers;
+        for (long long j = 0; j < std::min<long long>(jobs, static_cast<long long>(inputs.size())); ++j)
+            workers.emplace_back(work);
+        for (auto& worker : workers) worker.join();
+    }
+    const std::string said = capture.Release();
+    bar.reset();
+    std::fputs(said.c_str(), stdout);
     std::fflush(stdout);
-    if (changed)
-        std::fprintf(stderr, "wavfx: %llu of %llu samples clipped%s\n", static_cast<unsigned long long>(*changed),
-                     static_cast<unsigned long long>(samples.bytes / 2),
-                     literal ? "" : " (the data chunk's; every other chunk kept as it was)");
-    return 0;
+    std::fprintf(stderr, "wavfx: %zu of %zu file(s) distorted into %s%s; %llu of %llu samples clipped\n",
+                 inputs.size() - failed, inputs.size(), Printable(dir).c_str(),
+                 failed ? (", " + std::to_string(failed) + " failed").c_str() : "",
+                 static_cast<unsigned long long>(changed), static_cast<unsigned long long>(samples));
+    return failed == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -156,42 +256,65 @@ bool WantsHelp(const Args& args) {
 }
 
 int RunDistort(const Args& args) {
-    const char* synopsis = "distort IN OUT THRESHOLD [-y] [--raw]";
+    const std::string synopsis =
+        "distort IN OUT THRESHOLD [-y] [--raw]\n"
+        "       wavfx distort -t THRESHOLD IN... -o DIR [-j N] [-y] [--raw]";
     if (WantsHelp(args)) {
-        std::puts(
-            "usage: wavfx distort IN OUT THRESHOLD [-y] [--raw]\n\n"
+        std::printf(
+            "usage: wavfx %s\n\n"
             "Hard-clips the 16-bit PCM samples of IN into [-THRESHOLD, THRESHOLD] (0..32767) and writes\n"
             "OUT. Only the data chunk's samples change; every other byte of IN is kept, whatever its\n"
-            "chunk layout. IN or OUT may be - (standard input or output); pipes and FIFOs work too.\n\n"
-            "  -y      replace OUT if it exists (without -y an existing file is never touched)\n"
+            "chunk layout. IN or OUT may be - (standard input or output); pipes and FIFOs work too.\n"
+            "The second form writes every IN into DIR under its own name, N at a time (default: one per\n"
+            "core); one failure does not stop the others, and the exit status is 0 only when all worked.\n"
+            "Long work shows a progress bar on a terminal.\n\n"
+            "  -y      replace an output that exists (without -y an existing file is never touched)\n"
             "  --raw   the library's literal pass: copy IN's first 44 bytes and clip every byte pair\n"
             "          after them, whatever the file holds; THRESHOLD's low 16 bits are taken as a\n"
-            "          signed value, so any 32-bit number is accepted");
+            "          signed value, so any 32-bit number is accepted\n",
+            synopsis.c_str());
         return 0;
     }
     Options options;
     std::vector<std::string> positional;
-    for (const std::string& arg : args) {
-        if (arg == "-y")
+    std::string dir, threshold;
+    long long jobs = static_cast<long long>(std::max(1u, std::thread::hardware_concurrency()));
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "-y") {
             options.replace = true;
-        else if (arg == "--raw")
+        } else if (arg == "--raw") {
             options.raw = true;
-        else if (arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9'))
+        } else if (arg == "-o" && hasValue) {
+            dir = args[++i];
+        } else if (arg == "-t" && hasValue) {
+            threshold = args[++i];
+        } else if (arg == "-j" && hasValue) {
+            if (!ParseInt(args[++i], jobs) || jobs < 1) return Usage(synopsis);
+        } else if (arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9')) {
             return Usage(synopsis);
-        else
+        } else {
             positional.push_back(arg);
+        }
     }
-    if (positional.size() != 3 || !ParseInt(positional[2], options.threshold) || options.threshold < INT32_MIN ||
-        options.threshold > INT32_MAX)
-        return Usage(std::string(synopsis) + " (THRESHOLD a whole number)");
+    const bool many = !dir.empty();
+    if (!many && threshold.empty() && positional.size() == 3) {
+        threshold = positional.back();
+        positional.pop_back();
+    }
+    if ((many ? positional.empty() || threshold.empty() : positional.size() != 2) ||
+        !ParseInt(threshold, options.threshold) || options.threshold < INT32_MIN || options.threshold > INT32_MAX)
+        return Usage(synopsis + " (THRESHOLD a whole number)");
     if (!options.raw && (options.threshold < 0 || options.threshold > 32767)) {
         std::fprintf(stderr, "wavfx: THRESHOLD %lld is outside 0..32767; --raw hands any value to the library as it is\n",
                      options.threshold);
         return 2;
     }
+    if (many) return DistortMany(options, positional, dir, jobs);
     options.in = positional[0];
     options.out = positional[1];
-    return Distort(options);
+    return DistortOne(options);
 }
 
 }  // namespace wavfx

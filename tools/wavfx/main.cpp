@@ -20,6 +20,10 @@ const char* const Synopsis =
     "                             hard-clip IN's 16-bit samples at +-THRESHOLD into OUT\n"
     "  record OUT [--seconds N] [--device NAME] [-y] [--quiet]\n"
     "                             record 8000 Hz mono 16-bit audio from a capture device\n"
+    "  distort -t THRESHOLD IN... -o DIR [-j N] [-y] [--raw]\n"
+    "                             the same for many files, N at a time\n"
+    "  plot IN [OUT] -o FILE.svg [-t THRESHOLD] [-y]\n"
+    "                             draw IN's waveform (and OUT's over it) as SVG\n"
     "  info FILE [--json]         show a WAV file's format, chunks, duration and peak levels\n"
     "  devices                    list the capture devices\n"
     "  demo                       distort a built-in test signal and record two seconds\n"
@@ -66,6 +70,7 @@ int main(int argc, char** argv) {
     if (command == "record") return RunRecord(args);
     if (command == "info") return RunInfo(args);
     if (command == "devices") return RunDevices(args);
+    if (command == "plot") return RunPlot(args);
     if (command == "demo") return RunDemo(args);
     std::fprintf(stderr, "wavfx: unknown command '%s'\n\n%s", Printable(command).c_str(), Synopsis);
     return 2;

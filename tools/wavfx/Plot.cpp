@@ -1,0 +1,215 @@
+#include "Plot.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "Files.h"
+#include "Riff.h"
+#include "System.h"
+#include "Text.h"
+
+namespace wavfx {
+
+namespace {
+
+constexpr int Width = 1000, Height = 430, Left = 80, Top = 70, PlotWidth = 890, PlotHeight = 320;
+constexpr uint64_t ChunkFrames = 8192;
+const char* const InColour = "#4c78a8";
+const char* const OutColour = "#f58518";
+const char* const LineColour = "#d62728";
+
+// One file's waveform: per pixel column the lowest and highest sample of all
+// its channels, or for a short file one column per frame (its first channel).
+struct Trace {
+    std::string name;
+    Input input;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{nullptr, std::fclose};
+    WavLayout layout;
+    std::vector<int> low, high;
+    std::vector<int16_t> chunk;
+    int peak = 0;
+};
+
+bool Open(const std::string& name, Trace& trace, std::string& error) {
+    trace.name = name;
+    if (!OpenInput(name, trace.input, error)) return false;
+    trace.file.reset(sys::Open(trace.input.path, "rb"));
+    if (!trace.file) {
+        error = sys::LastError();
+        return false;
+    }
+    const auto layout = ReadLayout(trace.file.get(), FileSize(trace.input.path));
+    if (!layout || !layout->IsPcm16()) {
+        error = !layout ? "reading failed: " + sys::LastError()
+                        : layout->isWave ? layout->FormatName() + ", not 16-bit PCM" : "not a WAV file";
+        return false;
+    }
+    trace.layout = *layout;
+    if (!sys::Seek(trace.file.get(), layout->dataOffset)) {
+        error = sys::LastError();
+        return false;
+    }
+    return true;
+}
+
+// The next `frames` frames into the trace's chunk; how many there were.
+uint64_t Read(Trace& trace, uint64_t frames) {
+    const std::size_t channels = trace.layout.channels;
+    trace.chunk.resize(static_cast<std::size_t>(frames) * channels);
+    return std::fread(trace.chunk.data(), 2 * channels, static_cast<std::size_t>(frames), trace.file.get());
+}
+
+void Take(Trace& trace, uint64_t frame, std::size_t column, bool firstChannelOnly) {
+    const std::size_t channels = trace.layout.channels;
+    for (std::size_t c = 0; c < (firstChannelOnly ? 1 : channels); ++c) {
+        const int s = trace.chunk[static_cast<std::size_t>(frame) * channels + c];
+        trace.low[column] = std::min(trace.low[column], s);
+        trace.high[column] = std::max(trace.high[column], s);
+        trace.peak = std::max(trace.peak, std::abs(s));
+    }
+}
+
+std::string Xml(const std::string& text) {
+    std::string out;
+    for (char c : Printable(text)) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+double Y(double level) { return Top + PlotHeight / 2.0 - level * (PlotHeight / 2.0) / 32768.0; }
+
+void DrawTrace(std::FILE* svg, const Trace& trace, std::size_t columns, bool samples, const char* colour) {
+    auto x = [&](std::size_t column) { return Left + (column + 0.5) * PlotWidth / columns; };
+    if (samples) {
+        std::fprintf(svg, "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.5\" points=\"", colour);
+        for (std::size_t c = 0; c < columns; ++c)
+            if (trace.low[c] <= trace.high[c]) std::fprintf(svg, "%.1f,%.1f ", x(c), Y(trace.high[c]));
+        std::fprintf(svg, "\"/>\n");
+        return;
+    }
+    std::fprintf(svg, "<polygon fill=\"%s\" stroke=\"%s\" stroke-width=\"0.6\" points=\"", colour, colour);
+    for (std::size_t c = 0; c < columns; ++c)
+        if (trace.low[c] <= trace.high[c]) std::fprintf(svg, "%.1f,%.1f ", x(c), Y(trace.high[c] + 0.5));
+    for (std::size_t c = columns; c-- > 0;)
+        if (trace.low[c] <= trace.high[c]) std::fprintf(svg, "%.1f,%.1f ", x(c), Y(trace.low[c] - 0.5));
+    std::fprintf(svg, "\"/>\n");
+}
+
+// 1, 2 or 5 times a power of ten, near a tenth of `span`.
+double Step(double span) {
+    const double rough = span / 8, power = std::pow(10.0, std::floor(std::log10(rough)));
+    for (double m : {1.0, 2.0, 5.0})
+        if (m * power >= rough) return m * power;
+    return 10 * power;
+}
+
+void DrawAxes(std::FILE* svg, double seconds) {
+    std::fprintf(svg, "<g font-family=\"sans-serif\" font-size=\"12\" fill=\"#333\">\n");
+    // A linear level axis, marked in dBFS on both sides of silence.
+    for (double db : {0.0, -3.0, -6.0, -12.0, -1000.0}) {
+        for (int sign : {1, -1}) {
+            const double y = Y(sign * 32768 * std::pow(10.0, db / 20));
+            std::fprintf(svg, "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"#ddd\"/>\n", Left, y,
+                         Left + PlotWidth, y);
+            if (db < -100)
+                std::fprintf(svg, "<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\">-inf dBFS</text>\n", Left - 6, y + 4);
+            else
+                std::fprintf(svg, "<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\">%g dBFS</text>\n", Left - 6, y + 4, db);
+            if (db < -100) break;
+        }
+    }
+    const double step = seconds > 0 ? Step(seconds) : 1;
+    for (double t = 0; seconds > 0 && t <= seconds * 1.0001; t += step) {
+        const double x = Left + t / seconds * PlotWidth;
+        std::fprintf(svg, "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#ddd\"/>\n", x, Top, x,
+                     Top + PlotHeight);
+        std::fprintf(svg, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%g s</text>\n", x, Top + PlotHeight + 18, t);
+    }
+    std::fprintf(svg, "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"none\" stroke=\"#999\"/>\n", Left, Top,
+                 PlotWidth, PlotHeight);
+    std::fprintf(svg, "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">time</text>\n</g>\n", Left + PlotWidth / 2,
+                 Top + PlotHeight + 36);
+}
+
+void Legend(std::FILE* svg, int row, const char* colour, const std::string& text, bool line = false) {
+    const int y = 18 + 18 * row;
+    if (line)
+        std::fprintf(svg, "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"%s\" stroke-width=\"2\" "
+                          "stroke-dasharray=\"6 3\"/>\n", Left, y - 4, Left + 14, y - 4, colour);
+    else
+        std::fprintf(svg, "<rect x=\"%d\" y=\"%d\" width=\"14\" height=\"10\" fill=\"%s\"/>\n", Left, y - 9, colour);
+    std::fprintf(svg, "<text x=\"%d\" y=\"%d\" font-family=\"sans-serif\" font-size=\"13\">%s</text>\n", Left + 20, y,
+                 Xml(text).c_str());
+}
+
+}  // namespace
+
+bool WritePlot(const PlotRequest& request, std::FILE* svg, std::string& failedName, std::string& error) {
+    Trace in, out;
+    const bool withOut = !request.out.empty();
+    if (!Open(request.in, in, error)) return failedName = request.in, false;
+    if (withOut && !Open(request.out, out, error)) return failedName = request.out, false;
+    const uint64_t frames = in.layout.Frames(), outFrames = withOut ? out.layout.Frames() : 0;
+    const bool samples = frames <= PlotWidth;
+    const std::size_t columns = samples ? static_cast<std::size_t>(std::max<uint64_t>(frames, 1)) : PlotWidth;
+    for (Trace* trace : {&in, &out}) trace->low.assign(columns, INT_MAX), trace->high.assign(columns, INT_MIN);
+
+    // One pass over each file, side by side; a sample changed is a sample clipped.
+    const bool comparable = withOut && out.layout.channels == in.layout.channels;
+    uint64_t clipped = 0, compared = 0;
+    for (uint64_t at = 0; at < frames;) {
+        const uint64_t got = Read(in, std::min(ChunkFrames, frames - at));
+        const uint64_t other = at < outFrames ? Read(out, std::min(got, outFrames - at)) : 0;
+        if (got == 0) break;
+        for (uint64_t f = 0; f < got; ++f) {
+            const auto column = static_cast<std::size_t>(samples ? at + f : (at + f) * PlotWidth / frames);
+            Take(in, f, column, samples);
+            if (f < other) Take(out, f, column, samples);
+        }
+        if (comparable)
+            for (std::size_t i = 0; i < other * in.layout.channels; ++i) clipped += in.chunk[i] != out.chunk[i];
+        compared += comparable ? other * in.layout.channels : 0;
+        at += got;
+    }
+    const int threshold = request.threshold.value_or(out.peak);
+
+    std::fprintf(svg,
+                 "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\">\n"
+                 "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n",
+                 Width, Height, Width, Height);
+    DrawAxes(svg, in.layout.sampleRate > 0 ? static_cast<double>(frames) / in.layout.sampleRate : 0);
+    DrawTrace(svg, in, columns, samples, InColour);
+    if (withOut) DrawTrace(svg, out, columns, samples, OutColour);
+    if (withOut || request.threshold)
+        for (int sign : {1, -1})
+            std::fprintf(svg, "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"1.5\" shape-rendering=\"crispEdges\" "
+                              "stroke-dasharray=\"6 3\"/>\n", Left, Y(sign * threshold), Left + PlotWidth,
+                         Y(sign * threshold), LineColour);
+    Legend(svg, 0, InColour, request.in + " (" + FormatDbfs(in.peak / 32768.0) + " peak)");
+    if (withOut)
+        Legend(svg, 1, OutColour, request.out + ": " + std::to_string(clipped) + " of " + std::to_string(compared) +
+                                      " samples clipped");
+    if (withOut || request.threshold)
+        Legend(svg, withOut ? 2 : 1, LineColour,
+               "threshold \u00B1" + std::to_string(threshold) + (request.threshold ? "" : " (the output's peak)"), true);
+    std::fprintf(svg, "</svg>\n");
+    if (std::ferror(svg)) {
+        failedName.clear();
+        error = sys::LastError();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace wavfx

@@ -1,0 +1,19 @@
+// Waveform plots as plain SVG: the input's envelope, the clipped output over
+// it, the threshold, a time axis and a level axis. One pass over each file, in
+// constant memory whatever its length.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace wavfx {
+
+struct PlotRequest {
+    std::string in, out;         // out may be empty
+    std::optional<int> threshold;  // drawn as lines; without it, OUT's peak
+};
+
+// Writes the SVG to `file`; on failure says which file and why.
+bool WritePlot(const PlotRequest& request, std::FILE* file, std::string& failedName, std::string& error);
+
+}  // namespace wavfx
