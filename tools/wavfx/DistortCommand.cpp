@@ -89,7 +89,8 @@ struct Outcome {
     std::optional<uint64_t> changed;
     uint64_t samples = 0;
     bool literal = true;
-    bool toStdout = false;
+    bool toStdout = false;      // set by the caller, before standard output is held back
+    std::string forStdout;      // then the finished result, for the caller to write out
 };
 
 std::optional<Failure> DistortFile(const std::string& inName, const std::string& outName, const Options& options,
@@ -106,7 +107,7 @@ std::optional<Failure> DistortFile(const std::string& inName, const std::string&
     std::string error;
     Input input;
     if (!OpenInput(inName, input, error)) return Failure{inName, error};
-    const bool toStdout = outcome.toStdout = sys::IsStandardOutput(outName);
+    const bool toStdout = outcome.toStdout;
     const Kind outKind = toStdout ? Kind::Other : KindOf(outName);
     if (outKind == Kind::Directory) return Failure{outName, "is a directory"};
     if (outKind == Kind::Regular && SameFile(input.path, outName)) return Failure{outName, "is the input too; choose another output"};
@@ -162,7 +163,10 @@ std::optional<Failure> DistortFile(const std::string& inName, const std::string&
     if (replaceFile) {
         if (!sys::ReplaceWith(result, target, error)) return Failure{outName, "cannot be written: " + error};
         (literal ? clipped : whole).Keep();
-    } else if (!Stream(result, outName, toStdout, error)) {
+    } else if (toStdout) {
+        outcome.forStdout = result;
+        (literal ? clipped : whole).Keep();
+    } else if (!Stream(result, outName, false, error)) {
         return Failure{outName, "writing the output failed: " + error};
     }
     return std::nullopt;
@@ -180,10 +184,16 @@ int DistortOne(const Options& options) {
     std::optional<Progress> progress;
     if (large) progress.emplace(FileSize(options.in), 1);
     Outcome outcome;
+    outcome.toStdout = sys::IsStandardOutput(options.out);
     sys::StdoutCapture capture;  // the library's line, shown once all is done
     const auto failure = DistortFile(options.in, options.out, options, progress ? &*progress : nullptr, outcome);
     const std::string said = capture.Release();
     progress.reset();
+    Temporary result;
+    result.Adopt(outcome.forStdout);
+    std::string error;
+    if (!failure && outcome.toStdout && !Stream(result.Path(), options.out, true, error))
+        return Fail(options.out, "writing the output failed: " + error);
     if (failure) return Fail(failure->name, failure->reason);
     std::fputs(said.c_str(), outcome.toStdout ? stderr : stdout);
     std::fflush(stdout);

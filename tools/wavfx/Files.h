@@ -18,6 +18,8 @@ public:
     bool Create(const std::string& beside, std::string& error);
     const std::string& Path() const { return path_; }
     void Keep() { path_.clear(); }
+    // Takes over a file another Temporary kept.
+    void Adopt(const std::string& path) { path_ = path; }
 
 private:
     std::string path_;

@@ -73,33 +73,6 @@ bool IsStandardOutput(const std::string& path) {
            named.st_ino == out.st_ino;
 }
 
-StdoutCapture::StdoutCapture() {
-    std::fflush(stdout);
-    held_ = std::tmpfile();
-    saved_ = held_ != nullptr ? dup(STDOUT_FILENO) : -1;
-    if (saved_ >= 0) dup2(fileno(held_), STDOUT_FILENO);
-}
-
-StdoutCapture::~StdoutCapture() { Release(); }
-
-std::string StdoutCapture::Release() {
-    std::fflush(stdout);
-    std::string text;
-    if (saved_ >= 0) {
-        dup2(saved_, STDOUT_FILENO);
-        close(saved_);
-        saved_ = -1;
-    }
-    if (held_ != nullptr) {
-        std::rewind(held_);
-        char chunk[256];
-        for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, held_)) > 0;) text.append(chunk, got);
-        std::fclose(held_);
-        held_ = nullptr;
-    }
-    return text;
-}
-
 FileLock::~FileLock() {
     if (handle_ >= 0) close(static_cast<int>(handle_));
 }

@@ -105,33 +105,6 @@ bool IsStandardOutput(const std::string& path) {
     return same;
 }
 
-StdoutCapture::StdoutCapture() {
-    std::fflush(stdout);
-    held_ = std::tmpfile();
-    saved_ = held_ != nullptr ? _dup(_fileno(stdout)) : -1;
-    if (saved_ >= 0) _dup2(_fileno(held_), _fileno(stdout));
-}
-
-StdoutCapture::~StdoutCapture() { Release(); }
-
-std::string StdoutCapture::Release() {
-    std::fflush(stdout);
-    std::string text;
-    if (saved_ >= 0) {
-        _dup2(saved_, _fileno(stdout));
-        _close(saved_);
-        saved_ = -1;
-    }
-    if (held_ != nullptr) {
-        std::rewind(held_);
-        char chunk[256];
-        for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, held_)) > 0;) text.append(chunk, got);
-        std::fclose(held_);
-        held_ = nullptr;
-    }
-    return text;
-}
-
 FileLock::~FileLock() {
     if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
