@@ -217,6 +217,7 @@ class WavfxTest(unittest.TestCase):
         info = json.loads(run("info", ff, "--json").stdout)
         self.assertEqual([c["id"] for c in info["chunks"]], ["fmt ", "LIST", "data"])
         self.assertAlmostEqual(info["seconds"], 3.0)
+        self.assertAlmostEqual(info["peak"][0], 0.125, places=3)  # ffmpeg's sine: -18 dBFS
         self.assertFalse(info["libraryLayout"])
         result = run("distort", ff, self.path("o.wav"), "2000", text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
