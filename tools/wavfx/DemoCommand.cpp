@@ -59,14 +59,15 @@ void ShowEnvelope(const char* title, const std::vector<int16_t>& samples) {
 // recording of the tone is checked sample for sample.
 int RecordTwoSeconds(const std::string& dir, const std::vector<int16_t>& tone) {
     const std::string recording = dir + "/recording.wav", source = dir + "/tone.raw";
-    std::string error;
+    std::string missing, error;
     bool builtIn = false;
-    if (!sys::CaptureDeviceOpens(error)) {
+    if (!sys::CaptureDeviceOpens(missing)) {
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> raw(sys::Open(source, "wb"), std::fclose);
         if (!raw || std::fwrite(tone.data(), 2, tone.size(), raw.get()) != tone.size() ||
             std::fclose(raw.release()) != 0 || !sys::UseRawFileAsCaptureDevice(source, error)) {
-            std::printf("\n3. No capture device here (%s), and no built-in source on this system: recording skipped\n",
-                        error.c_str());
+            std::remove(source.c_str());
+            std::printf("\n3. No capture device here (%s), and no built-in one: %s; recording skipped\n",
+                        missing.c_str(), error.empty() ? sys::LastError().c_str() : error.c_str());
             return 0;
         }
         builtIn = true;
