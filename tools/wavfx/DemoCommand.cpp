@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "Commands.h"
+#include "Files.h"
 #include "Plot.h"
 #include "Riff.h"
 #include "Samples.h"
@@ -33,7 +34,7 @@ std::vector<int16_t> TestSignal() {
 // The samples of a 16-bit PCM file's data chunk.
 std::vector<int16_t> ReadSamples(const std::string& path) {
     std::vector<int16_t> samples;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(sys::Open(path, "rb"), std::fclose);
+    File file = OpenFile(path, "rb");
     const auto layout = file ? ReadLayout(file.get(), std::filesystem::file_size(std::filesystem::u8path(path)))
                              : std::nullopt;
     if (!layout || !layout->IsPcm16() || !sys::Seek(file.get(), layout->dataOffset)) return samples;
@@ -62,7 +63,7 @@ int RecordTwoSeconds(const std::string& dir, const std::vector<int16_t>& tone) {
     std::string missing, error;
     bool builtIn = false;
     if (!sys::CaptureDeviceOpens(missing)) {
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> raw(sys::Open(source, "wb"), std::fclose);
+        File raw = OpenFile(source, "wb");
         if (!raw || std::fwrite(tone.data(), 2, tone.size(), raw.get()) != tone.size() ||
             std::fclose(raw.release()) != 0 || !sys::UseRawFileAsCaptureDevice(source, error)) {
             std::remove(source.c_str());

@@ -21,12 +21,8 @@ namespace wavfx {
 
 namespace {
 
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
 // From this size on, a single file's distortion shows a progress bar.
 constexpr uint64_t LargeFileBytes = 100'000'000;
-
-File OpenFile(const std::string& path, const char* mode) { return File(sys::Open(path, mode), std::fclose); }
 
 struct Options {
     std::string in, out;
@@ -89,12 +85,12 @@ struct Outcome {
     std::optional<uint64_t> changed;
     uint64_t samples = 0;
     bool literal = true;
-    bool toStdout = false;      // set by the caller, before standard output is held back
-    std::string forStdout;      // then the finished result, for the caller to write out
+    std::string forStdout;  // for standard output: the finished result, for the caller to write out
 };
 
-std::optional<Failure> DistortFile(const std::string& inName, const std::string& outName, const Options& options,
-                                   Progress* progress, Outcome& outcome) {
+// `toStdout` is known before standard output is held back, which hides what it is.
+std::optional<Failure> DistortFile(const std::string& inName, const std::string& outName, bool toStdout,
+                                   const Options& options, Progress* progress, Outcome& outcome) {
     // However it ends, the file counts as done for the progress bar.
     struct Done {
         Progress* progress;
@@ -107,7 +103,6 @@ std::optional<Failure> DistortFile(const std::string& inName, const std::string&
     std::string error;
     Input input;
     if (!OpenInput(inName, input, error)) return Failure{inName, error};
-    const bool toStdout = outcome.toStdout;
     const Kind outKind = toStdout ? Kind::Other : KindOf(outName);
     if (outKind == Kind::Directory) return Failure{outName, "is a directory"};
     if (outKind == Kind::Regular && SameFile(input.path, outName)) return Failure{outName, "is the input too; choose another output"};
@@ -180,22 +175,23 @@ std::string ClipReport(const Outcome& outcome) {
 
 int DistortOne(const Options& options) {
     // A long job shows its progress, driven by the growth of what the library writes.
-    const bool large = options.in != "-" && FileSize(options.in) > LargeFileBytes;
+    const uint64_t size = options.in == "-" ? 0 : FileSize(options.in);
     std::optional<Progress> progress;
-    if (large) progress.emplace(FileSize(options.in), 1);
+    if (size > LargeFileBytes) progress.emplace(size, 1);
     Outcome outcome;
-    outcome.toStdout = sys::IsStandardOutput(options.out);
+    const bool toStdout = sys::IsStandardOutput(options.out);
     sys::StdoutCapture capture;  // the library's line, shown once all is done
-    const auto failure = DistortFile(options.in, options.out, options, progress ? &*progress : nullptr, outcome);
+    const auto failure =
+        DistortFile(options.in, options.out, toStdout, options, progress ? &*progress : nullptr, outcome);
     const std::string said = capture.Release();
     progress.reset();
     Temporary result;
     result.Adopt(outcome.forStdout);
     std::string error;
-    if (!failure && outcome.toStdout && !Stream(result.Path(), options.out, true, error))
+    if (!failure && toStdout && !Stream(result.Path(), options.out, true, error))
         return Fail(options.out, "writing the output failed: " + error);
     if (failure) return Fail(failure->name, failure->reason);
-    std::fputs(said.c_str(), outcome.toStdout ? stderr : stdout);
+    std::fputs(said.c_str(), toStdout ? stderr : stdout);
     std::fflush(stdout);
     if (outcome.changed) std::fprintf(stderr, "wavfx: %s\n", ClipReport(outcome).c_str());
     return 0;
@@ -229,7 +225,7 @@ int DistortMany(const Options& options, const std::vector<std::string>& inputs, 
             Outcome outcome;
             const auto failure = outputs[i].empty()
                                      ? std::optional<Failure>(Failure{inputs[i], "another input has the same name"})
-                                     : DistortFile(inputs[i], outputs[i], options, &progress, outcome);
+                                     : DistortFile(inputs[i], outputs[i], false, options, &progress, outcome);
             std::lock_guard<std::mutex> held(lock);
             if (failure) {
                 ++failed;

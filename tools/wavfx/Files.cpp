@@ -20,6 +20,8 @@ bool Temporary::Create(const std::string& beside, std::string& error) {
     return !path_.empty();
 }
 
+File OpenFile(const std::string& path, const char* mode) { return File(sys::Open(path, mode), std::fclose); }
+
 Kind KindOf(const std::string& path) {
     std::error_code error;
     const fs::file_status status = fs::status(fs::u8path(path), error);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 
 namespace wavfx {
@@ -24,6 +26,10 @@ public:
 private:
     std::string path_;
 };
+
+// An open file, closed when it goes.
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+File OpenFile(const std::string& path, const char* mode);
 
 enum class Kind { Missing, Regular, Directory, Other };  // Other: a FIFO, a device, a socket
 Kind KindOf(const std::string& path);  // links followed

@@ -99,7 +99,7 @@ int RunInfo(const Args& args) {
     Input input;
     std::string error;
     if (!OpenInput(name, input, error)) return Fail(name, error);
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(sys::Open(input.path, "rb"), std::fclose);
+    File file = OpenFile(input.path, "rb");
     if (!file) return Fail(name, sys::LastError());
     const auto layout = ReadLayout(file.get(), FileSize(input.path));
     if (!layout) return Fail(name, "reading failed: " + sys::LastError());

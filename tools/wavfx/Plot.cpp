@@ -27,7 +27,7 @@ const char* const LineColour = "#d62728";
 struct Trace {
     std::string name;
     Input input;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{nullptr, std::fclose};
+    File file{nullptr, std::fclose};
     WavLayout layout;
     std::vector<int> low, high;
     std::vector<int16_t> chunk;
@@ -37,7 +37,7 @@ struct Trace {
 bool Open(const std::string& name, Trace& trace, std::string& error) {
     trace.name = name;
     if (!OpenInput(name, trace.input, error)) return false;
-    trace.file.reset(sys::Open(trace.input.path, "rb"));
+    trace.file = OpenFile(trace.input.path, "rb");
     if (!trace.file) {
         error = sys::LastError();
         return false;

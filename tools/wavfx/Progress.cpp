@@ -63,12 +63,12 @@ void Progress::Run() {
     std::unique_lock<std::mutex> held(lock_);
     if (stop_.wait_for(held, Delay, [this] { return quit_; })) return;
     while (!quit_) {
-        Draw(held);
+        Draw();
         stop_.wait_for(held, Tick, [this] { return quit_; });
     }
 }
 
-void Progress::Draw(std::unique_lock<std::mutex>&) {
+void Progress::Draw() {
     uint64_t done = doneBytes_;
     for (auto& [path, bytes] : watched_) done += bytes = FileSize(path);
     if (done > totalBytes_) done = totalBytes_;

@@ -29,7 +29,7 @@ public:
 
 private:
     void Run();
-    void Draw(std::unique_lock<std::mutex>& held);
+    void Draw();  // with the lock held
     void Clear();
 
     const uint64_t totalBytes_;

@@ -36,7 +36,7 @@ uint64_t BlocksOnDisk(const std::string& path) {
 // Peak of the newest whole block in the file being recorded.
 int LastBlockPeak(const std::string& path, uint64_t blocks) {
     if (blocks == 0) return 0;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(sys::Open(path, "rb"), std::fclose);
+    File file = OpenFile(path, "rb");
     int16_t block[8000];
     std::size_t got = 0;
     if (file && sys::Seek(file.get(), HeaderBytes + (blocks - 1) * BlockBytes)) got = std::fread(block, 2, 8000, file.get());
@@ -47,7 +47,7 @@ int LastBlockPeak(const std::string& path, uint64_t blocks) {
 bool KeepBlocks(const std::string& path, uint64_t blocks) {
     std::error_code error;
     std::filesystem::resize_file(std::filesystem::u8path(path), HeaderBytes + blocks * BlockBytes, error);
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(sys::Open(path, "r+b"), std::fclose);
+    File file = OpenFile(path, "r+b");
     if (error || !file) return false;
     const auto header = WavHeader(static_cast<uint32_t>(blocks * BlockBytes), 8000, 1);
     return std::fwrite(header.data(), 1, header.size(), file.get()) == header.size() &&
