@@ -2,14 +2,7 @@
 
 namespace velorik {
 
-void ClipSample(int16_t& sample, int16_t threshold) noexcept {
-    if (sample > threshold) {
-        sample = threshold;
-        return;
-    }
-    const int32_t mirror = -static_cast<int32_t>(threshold);
-    if (sample < mirror) sample = static_cast<int16_t>(static_cast<uint16_t>(mirror & 0xFFFF));
-}
+void ClipSample(int16_t& sample, int16_t threshold) noexcept { sample = ClippedValue(sample, threshold); }
 
 // On x86-64 the loader picks an AVX2 build of the kernel where the CPU has it
 // (not under ThreadSanitizer, whose runtime is not up when the loader asks).

@@ -6,8 +6,14 @@
 
 namespace velorik {
 
-// Samples above `threshold` become `threshold`; otherwise samples below
-// -threshold (taken in 32 bits, so -(-32768) is +32768) become its low 16 bits.
+// The clip rule: samples above `threshold` become `threshold`; otherwise samples
+// below -threshold (taken in 32 bits, so -(-32768) is +32768) become its low 16 bits.
+constexpr int16_t ClippedValue(int16_t sample, int16_t threshold) noexcept {
+    const int32_t mirror = -static_cast<int32_t>(threshold);
+    return sample > threshold ? threshold
+                              : sample < mirror ? static_cast<int16_t>(static_cast<uint16_t>(mirror & 0xFFFF)) : sample;
+}
+
 void ClipSample(int16_t& sample, int16_t threshold) noexcept;
 
 // ClipSample over a run, branch-free so that the compiler vectorises it.

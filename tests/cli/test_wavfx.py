@@ -171,7 +171,7 @@ class WavfxTest(unittest.TestCase):
         os.symlink(source, self.path("link.wav"))
         cases = [
             (["missing.wav", "o.wav", "5"], 1, "missing.wav: No such file or directory"),
-            (["in.wav", "link.wav", "5", "-y"], 1, "is the input too"),
+            (["in.wav", "link.wav", "5", "-y"], 1, "is an input too"),
             (["in.wav", "kept.wav", "5"], 1, "kept.wav: exists; -y replaces it"),
             (["in.wav", "/dev/full", "5"], 1, "writing the output failed: No space left on device"),
             (["in.wav", "no/such/dir.wav", "5"], 1, "No such file or directory"),

@@ -7,7 +7,8 @@
 #include "Commands.h"
 #include "Files.h"
 #include "Plot.h"
-#include "Riff.h"
+#include "RiffReader.h"
+#include "Source.h"
 #include "Samples.h"
 #include "System.h"
 #include "Text.h"
@@ -33,16 +34,13 @@ std::vector<int16_t> TestSignal() {
 
 // The samples of a 16-bit PCM file's data chunk.
 std::vector<int16_t> ReadSamples(const std::string& path) {
-    std::vector<int16_t> samples;
-    File file = OpenFile(path, "rb");
-    const auto layout = file ? ReadLayout(file.get(), std::filesystem::file_size(std::filesystem::u8path(path)))
-                             : std::nullopt;
-    if (!layout || !layout->IsPcm16() || !sys::Seek(file.get(), layout->dataOffset)) return samples;
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(layout->dataSize));
-    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return samples;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        samples.push_back(static_cast<int16_t>(static_cast<uint16_t>(bytes[i] | bytes[i + 1] << 8)));
-    return samples;
+    Source source;
+    std::string error;
+    const auto layout = source.Open(path, error) ? velorik::ReadWavLayout(source) : std::nullopt;
+    if (!layout || !layout->IsPcm16()) return {};
+    std::vector<int16_t> samples(static_cast<std::size_t>(layout->dataSize / 2));
+    const auto bytes = static_cast<long long>(samples.size() * 2);
+    return source.ReadAt(layout->dataOffset, samples.data(), samples.size() * 2) == bytes ? samples : std::vector<int16_t>();
 }
 
 // One row of '#' per tenth of the signal, as long as its peak.

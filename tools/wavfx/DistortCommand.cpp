@@ -1,8 +1,6 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <future>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -10,9 +8,11 @@
 
 #include "Commands.h"
 #include "Files.h"
+#include "Output.h"
+#include "Pass.h"
 #include "Progress.h"
-#include "Riff.h"
-#include "Samples.h"
+#include "RiffReader.h"
+#include "Source.h"
 #include "System.h"
 #include "Text.h"
 #include "VelorikWAVDistortion.h"
@@ -30,52 +30,6 @@ struct Options {
     bool replace = false, raw = false;
 };
 
-// Where the samples the library clips lie in the file it reads.
-struct Samples {
-    std::string path;
-    uint64_t offset = 0, bytes = 0;
-};
-
-// A copy of the data chunk behind a 44-byte header: the library's layout, so
-// that its pass clips the samples and nothing else.
-bool CopyDataChunk(std::FILE* in, const WavLayout& layout, uint64_t bytes, Temporary& copy, std::string& error) {
-    if (!copy.Create(InTemporaryFolder(), error)) return false;
-    File out = OpenFile(copy.Path(), "wb");
-    const auto header = WavHeader(static_cast<uint32_t>(bytes), layout.sampleRate, layout.channels);
-    bool ok = out && std::fwrite(header.data(), 1, header.size(), out.get()) == header.size() &&
-              CopyRange(in, layout.dataOffset, bytes, out.get());
-    ok = std::fclose(out.release()) == 0 && ok;
-    if (!ok) error = sys::LastError();
-    return ok;
-}
-
-// The input with its data chunk's samples taken from the library's output:
-// every other byte as it was.
-bool Reassemble(std::FILE* in, const WavLayout& layout, uint64_t bytes, const std::string& clipped,
-                const std::string& path, std::string& error) {
-    File out = OpenFile(path, "wb"), samples = OpenFile(clipped, "rb");
-    const uint64_t after = layout.dataOffset + bytes;
-    bool ok = out && samples && CopyRange(in, 0, layout.dataOffset, out.get()) &&
-              CopyRange(samples.get(), 44, bytes, out.get()) &&
-              CopyRange(in, after, layout.fileSize - after, out.get());
-    ok = out && std::fclose(out.release()) == 0 && ok;
-    if (!ok) error = sys::LastError();
-    return ok;
-}
-
-bool Stream(const std::string& from, const std::string& outName, bool toStdout, std::string& error) {
-    File in = OpenFile(from, "rb");
-    std::FILE* out = toStdout ? stdout : sys::Open(outName, "wb");
-    if (toStdout) sys::SetBinary(stdout);
-    bool ok = in && out != nullptr && CopyAll(in.get(), out) && std::fflush(out) == 0;
-    if (!ok) error = sys::LastError();
-    if (out != nullptr && !toStdout && std::fclose(out) != 0 && ok) {
-        error = sys::LastError();
-        ok = false;
-    }
-    return ok;
-}
-
 // What went wrong with one file, naming the file it concerns.
 struct Failure {
     std::string name, reason;
@@ -85,12 +39,11 @@ struct Outcome {
     std::optional<uint64_t> changed;
     uint64_t samples = 0;
     bool literal = true;
-    std::string forStdout;  // for standard output: the finished result, for the caller to write out
 };
 
-// `toStdout` is known before standard output is held back, which hides what it is.
-std::optional<Failure> DistortFile(const std::string& inName, const std::string& outName, bool toStdout,
-                                   const Options& options, Progress* progress, Outcome& outcome) {
+// Into an output the caller opened by the output rule.
+std::optional<Failure> DistortFile(const std::string& inName, Output& output, const Options& options, Progress* progress,
+                                   Outcome& outcome) {
     // However it ends, the file counts as done for the progress bar.
     struct Done {
         Progress* progress;
@@ -101,69 +54,25 @@ std::optional<Failure> DistortFile(const std::string& inName, const std::string&
         }
     } done{progress, "", inName == "-" ? 0 : FileSize(inName)};
     std::string error;
-    Input input;
-    if (!OpenInput(inName, input, error)) return Failure{inName, error};
-    const Kind outKind = toStdout ? Kind::Other : KindOf(outName);
-    if (outKind == Kind::Directory) return Failure{outName, "is a directory"};
-    if (outKind == Kind::Regular && SameFile(input.path, outName)) return Failure{outName, "is the input too; choose another output"};
-    if (outKind == Kind::Regular && !options.replace) return Failure{outName, "exists; -y replaces it"};
-
-    File in = OpenFile(input.path, "rb");
-    if (!in) return Failure{inName, sys::LastError()};
-    const auto layout = ReadLayout(in.get(), FileSize(input.path));
-    if (!layout) return Failure{inName, "reading failed: " + sys::LastError()};
-    const uint64_t even = layout->dataSize - layout->dataSize % 2;
-    const bool literal = outcome.literal = options.raw || layout->IsLibraryLayout();
-    if (!options.raw && !layout->isWave) return Failure{inName, "not a WAV file; --raw clips its bytes as 16-bit samples anyway"};
-    if (!options.raw && !layout->IsPcm16())
-        return Failure{inName, layout->FormatName() + ", not 16-bit PCM; --raw clips its bytes as 16-bit samples anyway"};
-
-    Samples samples{input.path, 44, layout->fileSize > 44 ? layout->fileSize - 44 : 0};
-    Temporary dataCopy;
-    if (!literal) {
-        if (!CopyDataChunk(in.get(), *layout, even, dataCopy, error)) return Failure{inName, "cannot copy its samples: " + error};
-        samples = {dataCopy.Path(), 44, even};
+    Source input;
+    if (!input.Open(inName, error)) return Failure{inName, error};
+    const std::string& outName = output.Name();
+    std::optional<velorik::WavLayout> layout;
+    if (!options.raw) {
+        layout = velorik::ReadWavLayout(input);
+        if (!layout) return Failure{inName, "reading failed: " + input.Error()};
+        const std::string why = layout->WhyNotPcm16();
+        if (!why.empty()) return Failure{inName, why + "; --raw clips its bytes as 16-bit samples anyway"};
     }
-    outcome.samples = samples.bytes / 2;
-
-    // The result reaches OUT only once it is whole: a file is replaced in one
-    // step, anything else (standard output, a FIFO, a device) is written once.
-    const bool replaceFile = outKind == Kind::Regular || outKind == Kind::Missing;
-    const std::string target = outKind == Kind::Regular ? Resolved(outName) : outName;
-    Temporary clipped;
-    if (!clipped.Create(replaceFile ? target : InTemporaryFolder(), error)) return Failure{outName, "cannot be written: " + error};
-    if (progress != nullptr) progress->Watch(done.path = clipped.Path());
-
-    // The clip report counts from the input alone, while the pass runs.
-    auto count = std::async(std::launch::async, [&samples, &options] {
-        File file = OpenFile(samples.path, "rb");
-        return file ? CountClipped(file.get(), samples.offset, samples.bytes, static_cast<int32_t>(options.threshold))
-                    : std::nullopt;
-    });
-    const int32_t status = WAVDistortion(ToUtf16(samples.path).c_str(), ToUtf16(clipped.Path()).c_str(),
-                                         static_cast<int32_t>(options.threshold));
-    outcome.changed = count.get();
-    if (status != StatusSuccess)
-        return Failure{inName, "distortion into " + outName + " failed (" + std::to_string(status) + ": " +
-                                   DescribeStatus(status) + ")"};
-
-    Temporary whole;
-    std::string result = clipped.Path();
-    if (!literal) {
-        if (!whole.Create(replaceFile ? target : InTemporaryFolder(), error) ||
-            !Reassemble(in.get(), *layout, even, clipped.Path(), whole.Path(), error))
-            return Failure{outName, "cannot be written: " + error};
-        result = whole.Path();
-    }
-    if (replaceFile) {
-        if (!sys::ReplaceWith(result, target, error)) return Failure{outName, "cannot be written: " + error};
-        (literal ? clipped : whole).Keep();
-    } else if (toStdout) {
-        outcome.forStdout = result;
-        (literal ? clipped : whole).Keep();
-    } else if (!Stream(result, outName, false, error)) {
-        return Failure{outName, "writing the output failed: " + error};
-    }
+    outcome.literal = options.raw || layout->IsLibraryLayout();
+    if (!output.Begin(error)) return Failure{outName, "cannot be written: " + error};
+    if (output.IsFile()) done.path = output.Temporary();
+    const PassResult pass =
+        RunPass(input, layout ? &*layout : nullptr, output, static_cast<int32_t>(options.threshold), progress);
+    if (pass.failed) return Failure{pass.failedName, pass.reason};
+    outcome.changed = pass.changed;
+    outcome.samples = pass.samples;
+    if (!output.Commit(error)) return Failure{outName, "writing the output failed: " + error};
     return std::nullopt;
 }
 
@@ -179,20 +88,17 @@ int DistortOne(const Options& options) {
     std::optional<Progress> progress;
     if (size > LargeFileBytes) progress.emplace(size, 1);
     Outcome outcome;
-    const bool toStdout = sys::IsStandardOutput(options.out);
+    // Before standard output is held back, which changes what /dev/stdout names.
+    const bool toStdout = NamesStandardOutput(options.out);
+    Output output;
+    std::string error;
+    if (!output.Open(options.out, options.replace, IdsOf({options.in}), error)) return Fail(options.out, error);
     sys::StdoutCapture capture;  // the library's line, shown once all is done
-    const auto failure =
-        DistortFile(options.in, options.out, toStdout, options, progress ? &*progress : nullptr, outcome);
+    const auto failure = DistortFile(options.in, output, options, progress ? &*progress : nullptr, outcome);
     const std::string said = capture.Release();
     progress.reset();
-    Temporary result;
-    result.Adopt(outcome.forStdout);
-    std::string error;
-    if (!failure && toStdout && !Stream(result.Path(), options.out, true, error))
-        return Fail(options.out, "writing the output failed: " + error);
     if (failure) return Fail(failure->name, failure->reason);
     std::fputs(said.c_str(), toStdout ? stderr : stdout);
-    std::fflush(stdout);
     if (outcome.changed) std::fprintf(stderr, "wavfx: %s\n", ClipReport(outcome).c_str());
     return 0;
 }
@@ -212,6 +118,7 @@ int DistortMany(const Options& options, const std::vector<std::string>& inputs, 
         const std::string name = std::filesystem::u8path(in).filename().u8string();
         outputs.push_back(taken.insert(name).second ? (folder / std::filesystem::u8path(name)).u8string() : "");
     }
+    const auto ids = IdsOf(inputs);
 
     std::optional<Progress> bar;
     bar.emplace(total, static_cast<int>(inputs.size()));
@@ -223,16 +130,23 @@ int DistortMany(const Options& options, const std::vector<std::string>& inputs, 
     auto work = [&] {
         for (std::size_t i; (i = next++) < inputs.size();) {
             Outcome outcome;
-            const auto failure = outputs[i].empty()
-                                     ? std::optional<Failure>(Failure{inputs[i], "another input has the same name"})
-                                     : DistortFile(inputs[i], outputs[i], false, options, &progress, outcome);
+            Output output;
+            std::string error;
+            std::optional<Failure> failure;
+            if (outputs[i].empty())
+                failure = Failure{inputs[i], "another input has the same name"};
+            else if (!output.Open(outputs[i], options.replace, ids, error))
+                failure = Failure{outputs[i], error};
+            else
+                failure = DistortFile(inputs[i], output, options, &progress, outcome);
             std::lock_guard<std::mutex> held(lock);
             if (failure) {
                 ++failed;
                 progress.Message("wavfx: " + Printable(failure->name) + ": " + Printable(failure->reason));
+                continue;
             }
             changed += outcome.changed.value_or(0);
-            samples += failure ? 0 : outcome.samples;
+            samples += outcome.samples;
         }
     };
     sys::StdoutCapture capture;  // the library's lines, one per file, shown after the work
@@ -245,8 +159,7 @@ int DistortMany(const Options& options, const std::vector<std::string>& inputs, 
     const std::string said = capture.Release();
     bar.reset();
     std::fputs(said.c_str(), stdout);
-    std::fflush(stdout);
-    std::fprintf(stderr, "wavfx: %zu of %zu file(s) distorted into %s%s; %llu of %llu samples clipped\n",
+    std::fprintf(stderr, "wavfx: %zu of %zu file(s) distorted into %s%s; %llu of %llu samples clipped in them\n",
                  inputs.size() - failed, inputs.size(), Printable(dir).c_str(),
                  failed ? (", " + std::to_string(failed) + " failed").c_str() : "",
                  static_cast<unsigned long long>(changed), static_cast<unsigned long long>(samples));

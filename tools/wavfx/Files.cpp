@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "Samples.h"
+#include "Cleanup.h"
 #include "System.h"
 
 namespace wavfx {
@@ -13,11 +13,19 @@ namespace fs = std::filesystem;
 Temporary::~Temporary() {
     std::error_code ignored;
     if (!path_.empty()) fs::remove(fs::u8path(path_), ignored);
+    cleanup::Unregister(slot_);
 }
 
 bool Temporary::Create(const std::string& beside, std::string& error) {
     path_ = sys::MakeTemporary(beside, error);
+    slot_ = path_.empty() ? -1 : cleanup::Register(path_);
     return !path_.empty();
+}
+
+void Temporary::Keep() {
+    path_.clear();
+    cleanup::Unregister(slot_);
+    slot_ = -1;
 }
 
 File OpenFile(const std::string& path, const char* mode) { return File(sys::Open(path, mode), std::fclose); }
@@ -43,50 +51,10 @@ std::uint64_t FileSize(const std::string& path) {
     return error ? 0 : static_cast<std::uint64_t>(size);
 }
 
-std::string InTemporaryFolder() {
-    std::error_code error;
-    const fs::path folder = fs::temp_directory_path(error);
-    return ((error ? fs::path(".") : folder) / "wavfx").u8string();
-}
-
 std::string Resolved(const std::string& path) {
     std::error_code error;
     const fs::path real = fs::canonical(fs::u8path(path), error);
     return error ? path : real.u8string();
-}
-
-bool OpenInput(const std::string& name, Input& input, std::string& error) {
-    input.name = name;
-    const Kind kind = name == "-" ? Kind::Other : KindOf(name);
-    if (kind == Kind::Directory) {
-        error = "is a directory";
-        return false;
-    }
-    if (kind == Kind::Regular) {
-        input.path = name;
-        return true;
-    }
-    // Not seekable (or not there): read it once, into a copy.
-    std::FILE* from = name == "-" ? stdin : sys::Open(name, "rb");
-    if (from == nullptr) {
-        error = sys::LastError();
-        return false;
-    }
-    if (from == stdin) sys::SetBinary(stdin);
-    std::FILE* to = nullptr;
-    bool ok = input.copy.Create(InTemporaryFolder(), error) && (to = sys::Open(input.copy.Path(), "wb")) != nullptr;
-    if (!ok && error.empty()) error = sys::LastError();
-    if (ok && !CopyAll(from, to)) {
-        error = "reading failed: " + sys::LastError();
-        ok = false;
-    }
-    if (to != nullptr && std::fclose(to) != 0 && ok) {
-        error = "cannot keep a copy of it: " + sys::LastError();
-        ok = false;
-    }
-    if (from != stdin) std::fclose(from);
-    input.path = input.copy.Path();
-    return ok;
 }
 
 }  // namespace wavfx

@@ -1,10 +1,12 @@
 #include <cstdio>
 #include <memory>
 
+#include <cmath>
+
 #include "Commands.h"
-#include "Files.h"
-#include "Riff.h"
+#include "RiffReader.h"
 #include "Samples.h"
+#include "Source.h"
 #include "System.h"
 #include "Text.h"
 
@@ -12,7 +14,12 @@ namespace wavfx {
 
 namespace {
 
+using velorik::RiffChunk;
+using velorik::WavLayout;
+
+// JSON has no infinity or NaN: a float file's +-Inf or NaN peak is null.
 std::string Number(double value, const char* format) {
+    if (!std::isfinite(value)) return "null";
     char text[64];
     std::snprintf(text, sizeof text, format, value);
     return text;
@@ -33,13 +40,14 @@ void PrintText(const std::string& name, const WavLayout& layout, const std::opti
         std::printf("peak:      %s\n", line.c_str());
     }
     for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
-        const Chunk& chunk = layout.chunks[i];
+        const RiffChunk& chunk = layout.chunks[i];
         std::printf("%s'%s' at %llu, %llu bytes\n", i == 0 ? "chunks:    " : "           ", Printable(chunk.id).c_str(),
                     static_cast<unsigned long long>(chunk.offset), static_cast<unsigned long long>(chunk.size));
     }
     std::printf("layout:    %s\n", layout.IsLibraryLayout()
                                        ? "the library's 44-byte layout"
                                        : "another layout (wavfx distort clips the data chunk only and keeps the rest)");
+    if (layout.dataToEnd) std::printf("data:      its size says \"to the end of the file\" (a streamed WAV)\n");
     std::string problems;
     for (const std::string& problem : layout.problems) problems += "; " + problem;
     std::printf("sizes:     %s\n", problems.empty() ? "match the file" : ("DO NOT match the file" + problems).c_str());
@@ -61,8 +69,9 @@ void PrintJson(const std::string& name, const WavLayout& layout, const std::opti
         for (std::size_t c = 0; c < peaks->size(); ++c) peakList += (c ? ", " : "") + Number((*peaks)[c], "%.6f");
         peakList += "]";
     }
-    std::printf(" \"peak\": %s, \"libraryLayout\": %s, \"sizesMatch\": %s,\n \"chunks\": [", peakList.c_str(),
-                layout.IsLibraryLayout() ? "true" : "false", layout.problems.empty() ? "true" : "false");
+    std::printf(" \"peak\": %s, \"libraryLayout\": %s, \"streamed\": %s, \"sizesMatch\": %s,\n \"chunks\": [",
+                peakList.c_str(), layout.IsLibraryLayout() ? "true" : "false", layout.dataToEnd ? "true" : "false",
+                layout.problems.empty() ? "true" : "false");
     for (std::size_t i = 0; i < layout.chunks.size(); ++i)
         std::printf("%s{\"id\": %s, \"offset\": %llu, \"bytes\": %llu}", i ? ", " : "",
                     JsonString(layout.chunks[i].id).c_str(), static_cast<unsigned long long>(layout.chunks[i].offset),
@@ -96,17 +105,20 @@ int RunInfo(const Args& args) {
     }
     if (name.empty()) return Usage("info FILE [--json]");
 
-    Input input;
+    Source source;
     std::string error;
-    if (!OpenInput(name, input, error)) return Fail(name, error);
-    File file = OpenFile(input.path, "rb");
-    if (!file) return Fail(name, sys::LastError());
-    const auto layout = ReadLayout(file.get(), FileSize(input.path));
-    if (!layout) return Fail(name, "reading failed: " + sys::LastError());
+    if (!source.Open(name, error)) return Fail(name, error);
+    auto layout = velorik::ReadWavLayout(source);
+    if (!layout) return Fail(name, "reading failed: " + source.Error());
     if (!layout->isWave)
-        return Fail(name, "not a WAV file (it starts with '" + Printable(layout->form) + "', " +
-                              std::to_string(layout->fileSize) + " bytes)");
-    const auto peaks = ChannelPeaks(file.get(), *layout);
+        return Fail(name, "not a WAV file (it starts with '" + Printable(layout->form) + "'" +
+                              (layout->sized ? ", " + std::to_string(layout->fileSize) + " bytes)" : ")"));
+    source.StopKeeping();
+    const auto peaks = ChannelPeaks(source, *layout);
+    // A stream is read once: what follows its samples is known only now.
+    if (!layout->sized && peaks && !velorik::ReadChunksAfterData(source, *layout))
+        return Fail(name, "reading failed: " + source.Error());
+    if (!layout->sized) layout->fileSize = source.Position();
     if (json)
         PrintJson(name, *layout, peaks);
     else

@@ -4,11 +4,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
-#include "Files.h"
-#include "Riff.h"
+#include "RiffReader.h"
+#include "Source.h"
 #include "System.h"
 #include "Text.h"
 
@@ -26,9 +25,9 @@ const char* const LineColour = "#d62728";
 // its channels, or for a short file one column per frame (its first channel).
 struct Trace {
     std::string name;
-    Input input;
-    File file{nullptr, std::fclose};
-    WavLayout layout;
+    Source source;
+    velorik::WavLayout layout;
+    uint64_t next = 0;  // the byte the next frames are read from
     std::vector<int> low, high;
     std::vector<int16_t> chunk;
     int peak = 0;
@@ -36,31 +35,29 @@ struct Trace {
 
 bool Open(const std::string& name, Trace& trace, std::string& error) {
     trace.name = name;
-    if (!OpenInput(name, trace.input, error)) return false;
-    trace.file = OpenFile(trace.input.path, "rb");
-    if (!trace.file) {
-        error = sys::LastError();
+    if (!trace.source.Open(name, error)) return false;
+    const auto layout = velorik::ReadWavLayout(trace.source);
+    if (!layout) {
+        error = "reading failed: " + trace.source.Error();
         return false;
     }
-    const auto layout = ReadLayout(trace.file.get(), FileSize(trace.input.path));
-    if (!layout || !layout->IsPcm16()) {
-        error = !layout ? "reading failed: " + sys::LastError()
-                        : layout->isWave ? layout->FormatName() + ", not 16-bit PCM" : "not a WAV file";
-        return false;
-    }
+    error = layout->WhyNotPcm16();
+    if (error.empty() && !layout->sized && layout->dataToEnd)
+        error = "its length is not in its header, and a stream is read only once; plot it from a file";
     trace.layout = *layout;
-    if (!sys::Seek(trace.file.get(), layout->dataOffset)) {
-        error = sys::LastError();
-        return false;
-    }
-    return true;
+    trace.next = layout->dataOffset;
+    trace.source.StopKeeping();
+    return error.empty();
 }
 
 // The next `frames` frames into the trace's chunk; how many there were.
 uint64_t Read(Trace& trace, uint64_t frames) {
-    const std::size_t channels = trace.layout.channels;
-    trace.chunk.resize(static_cast<std::size_t>(frames) * channels);
-    return std::fread(trace.chunk.data(), 2 * channels, static_cast<std::size_t>(frames), trace.file.get());
+    const std::size_t frame = 2u * trace.layout.channels;
+    trace.chunk.resize(static_cast<std::size_t>(frames) * trace.layout.channels);
+    const long long got = trace.source.ReadAt(trace.next, trace.chunk.data(), static_cast<std::size_t>(frames) * frame);
+    if (got <= 0) return 0;
+    trace.next += static_cast<uint64_t>(got);
+    return static_cast<uint64_t>(got) / frame;
 }
 
 void Take(Trace& trace, uint64_t frame, std::size_t column, bool firstChannelOnly) {

@@ -2,34 +2,27 @@
 
 #include "Commands.h"
 #include "Files.h"
+#include "Output.h"
 #include "Plot.h"
 #include "System.h"
 #include "Text.h"
 
 namespace wavfx {
 
-// Writes the plot to `path` in one step, or to standard output for "-".
+// Writes the plot where `path` says, by the output rule.
 int WritePlotFile(const PlotRequest& request, const std::string& path, bool replace) {
     std::string error, failedName;
-    if (path == "-") {
-        sys::SetBinary(stdout);
-        return WritePlot(request, stdout, failedName, error) && std::fflush(stdout) == 0
-                   ? 0
-                   : Fail(failedName.empty() ? "standard output" : failedName, error);
-    }
-    const Kind kind = KindOf(path);
-    if (kind == Kind::Directory) return Fail(path, "is a directory");
-    if (kind != Kind::Missing && !replace) return Fail(path, "exists; -y replaces it");
-    const std::string target = kind == Kind::Regular ? Resolved(path) : path;
-    Temporary svg;
-    if (!svg.Create(target, error)) return Fail(path, "cannot be written: " + error);
-    std::FILE* file = sys::Open(svg.Path(), "wb");
-    if (file == nullptr) return Fail(path, "cannot be written: " + sys::LastError());
-    const bool plotted = WritePlot(request, file, failedName, error);
-    if (std::fclose(file) != 0 && plotted) return Fail(path, "cannot be written: " + sys::LastError());
-    if (!plotted) return Fail(failedName.empty() ? path : failedName, error);
-    if (!sys::ReplaceWith(svg.Path(), target, error)) return Fail(path, "cannot be written: " + error);
-    svg.Keep();
+    Output output;
+    std::vector<std::string> inputs = {request.in};
+    if (!request.out.empty()) inputs.push_back(request.out);
+    if (!output.Open(path, replace, IdsOf(inputs), error)) return Fail(path, error);
+    if (!output.Begin(error)) return Fail(path, "cannot be written: " + error);
+    File file{nullptr, std::fclose};
+    if (output.IsFile() && !(file = OpenFile(output.Temporary(), "wb"))) return Fail(path, "cannot be written: " + sys::LastError());
+    if (!WritePlot(request, file ? file.get() : output.Stream(), failedName, error))
+        return Fail(failedName.empty() ? path : failedName, error);
+    if (file && std::fclose(file.release()) != 0) return Fail(path, "cannot be written: " + sys::LastError());
+    if (!output.Commit(error)) return Fail(path, "cannot be written: " + error);
     return 0;
 }
 

@@ -1,13 +1,14 @@
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <thread>
 
+#include "Cleanup.h"
 #include "Commands.h"
 #include "Files.h"
+#include "Output.h"
 #include "Samples.h"
 #include "System.h"
 #include "Text.h"
@@ -20,13 +21,6 @@ namespace {
 constexpr uint64_t HeaderBytes = 44, BlockBytes = 16000;
 // A block this late hints at a full disk; this late, at a recording that stopped.
 constexpr double LateSeconds = 1.5, StalledSeconds = 4.0;
-
-volatile std::sig_atomic_t signals = 0;
-
-extern "C" void OnSignal(int) {
-    // The first signal asks for a clean finish; a second one leaves at once.
-    if (++signals > 1) std::_Exit(130);
-}
 
 uint64_t BlocksOnDisk(const std::string& path) {
     const uint64_t size = FileSize(path);
@@ -57,22 +51,20 @@ bool KeepBlocks(const std::string& path, uint64_t blocks) {
 }  // namespace
 
 int Record(const std::string& path, const RecordOptions& options) {
-    const Kind kind = KindOf(path);
-    if (kind != Kind::Missing && kind != Kind::Regular) return Fail(path, "is not a regular file; choose another name");
-    if (kind == Kind::Regular && !options.replace) return Fail(path, "exists; -y replaces it");
     std::string error;
+    Output output;  // its rule only: the recorder writes the file in place, at offsets
+    if (!output.Open(path, options.replace, {}, error, true)) return Fail(path, error);
+    const bool created = KindOf(path) == Kind::Missing;
     // The device first, so that a recording that cannot start leaves the file as it was.
     if (!sys::CaptureDeviceOpens(error))
         return Fail(sys::CaptureDeviceName(), "no capture device: it does not open (" + error + ")");
+    // The first signal finishes the file, from before the file exists.
+    cleanup::FinishOnFirstSignal(true);
     sys::FileLock lock;
     bool busy = false;
     if (!lock.Acquire(path, busy, error))
         return Fail(path, busy ? "another wavfx is recording into it" : "cannot be created: " + error);
-    const bool created = kind == Kind::Missing;
 
-    signals = 0;
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
     const bool live = !options.quiet && sys::IsTerminal(stderr);
     const int32_t status = SoundRecorderStart(ToUtf16(path).c_str());
     if (status != StatusSuccess) {
@@ -97,7 +89,7 @@ int Record(const std::string& path, const RecordOptions& options) {
         blocks = onDisk;
         const double elapsed = std::chrono::duration<double>(now - begin).count();
         const double late = std::chrono::duration<double>(now - lastGrowth).count() - 1.0;
-        if (signals > 0 || (options.seconds > 0 && blocks >= static_cast<uint64_t>(options.seconds))) break;
+        if (cleanup::FinishRequested() || (options.seconds > 0 && blocks >= static_cast<uint64_t>(options.seconds))) break;
         // The recorder appends nothing more after a failed write: stop rather than pretend.
         if (late > StalledSeconds || (late > LateSeconds && !sys::RoomFor(path, BlockBytes))) {
             stalled = true;

@@ -5,35 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "Unicode.h"
+
 namespace wavfx {
 
 namespace {
 
-// Length of the well-formed UTF-8 sequence at `at` (its code point in `cp`), or 0.
 std::size_t Sequence(const std::string& text, std::size_t at, uint32_t& cp) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length;
-    uint32_t min;
-    if (lead < 0x80) {
-        cp = lead;
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, min = 0x80, cp = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, min = 0x800, cp = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, min = 0x10000, cp = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(text[at + k]);
-        if ((next & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (next & 0x3F);
-    }
-    const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
-    return cp < min || cp > 0x10FFFF || surrogate ? 0 : length;
+    return velorik::unicode::Utf8Sequence(text.data(), text.size(), at, cp);
 }
 
 std::string Hex(unsigned char byte) {
@@ -73,27 +52,13 @@ std::basic_string<VwdChar16> ToUtf16(const std::string& utf8) {
 
 bool FromUtf16(const std::basic_string<char16_t>& utf16, std::string& out) {
     out.clear();
-    for (std::size_t i = 0; i < utf16.size(); ++i) {
-        uint32_t cp = utf16[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF)
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[++i] - 0xDC00);
-        else if (cp >= 0xD800 && cp <= 0xDFFF)
-            return false;
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+    for (std::size_t i = 0; i < utf16.size();) {
+        uint32_t cp;
+        const std::size_t units = velorik::unicode::Utf16Sequence(utf16.c_str(), i, cp);
+        if (units == 0) return false;
+        i += units;
+        unsigned char bytes[4];
+        out.append(reinterpret_cast<const char*>(bytes), velorik::unicode::PutUtf8(cp, bytes));
     }
     return true;
 }
@@ -130,7 +95,7 @@ std::string Printable(const std::string& bytes) {
     uint32_t cp;
     for (std::size_t i = 0; i < bytes.size();) {
         const std::size_t length = Sequence(bytes, i, cp);
-        if (length == 0 || cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0)) {
+        if (length == 0 || cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0) || cp == 0xFFFE || cp == 0xFFFF) {
             out += Hex(static_cast<unsigned char>(bytes[i]));
             ++i;
         } else {

@@ -23,7 +23,8 @@ std::string FormatDbfs(double fraction);
 
 bool ParseInt(const std::string& text, long long& value);
 
-// Safe to print: control bytes and bytes that are not UTF-8 become \xNN.
+// Safe to print, and to put in XML: control bytes, U+FFFE, U+FFFF and bytes
+// that are not UTF-8 become \xNN.
 std::string Printable(const std::string& bytes);
 // A JSON string literal, quotes included.
 std::string JsonString(const std::string& bytes);

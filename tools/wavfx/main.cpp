@@ -1,6 +1,7 @@
 // wavfx: the command-line host of the VelorikWAVDistortion library.
 #include <cstdio>
 
+#include "Cleanup.h"
 #include "Commands.h"
 #include "System.h"
 #include "Text.h"
@@ -43,17 +44,22 @@ int Fail(const std::string& name, const std::string& reason) {
     return 1;
 }
 
-}  // namespace wavfx
+namespace {
 
-int main(int argc, char** argv) {
-    using namespace wavfx;
-    sys::InitProcess();
-    std::vector<std::string> all;
-    int bad = 0;
-    if (!sys::Arguments(argc, argv, all, bad)) {
-        std::fprintf(stderr, "wavfx: argument %d is not valid UTF-8 text; names are not guessed\n", bad);
-        return 2;
+// What could not be written to standard output is a failure of any command.
+int FinishStandardOutput(int status) {
+    bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    std::string reason = sys::LastError();
+    if (std::fclose(stdout) != 0 && !failed) {
+        failed = true;
+        reason = sys::LastError();
     }
+    if (!failed) return status;
+    std::fprintf(stderr, "wavfx: standard output: %s\n", reason.c_str());
+    return status != 0 ? status : 1;
+}
+
+int Run(const std::vector<std::string>& all) {
     if (all.size() < 2 || all[1] == "--help" || all[1] == "-h") {
         std::fputs(Synopsis, all.size() < 2 ? stderr : stdout);
         return all.size() < 2 ? 2 : 0;
@@ -74,4 +80,21 @@ int main(int argc, char** argv) {
     if (command == "demo") return RunDemo(args);
     std::fprintf(stderr, "wavfx: unknown command '%s'\n\n%s", Printable(command).c_str(), Synopsis);
     return 2;
+}
+
+}  // namespace
+
+}  // namespace wavfx
+
+int main(int argc, char** argv) {
+    using namespace wavfx;
+    sys::InitProcess();
+    cleanup::Install();
+    std::vector<std::string> all;
+    int bad = 0;
+    if (!sys::Arguments(argc, argv, all, bad)) {
+        std::fprintf(stderr, "wavfx: argument %d is not valid UTF-8 text; names are not guessed\n", bad);
+        return 2;
+    }
+    return FinishStandardOutput(Run(all));
 }

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "Unicode.h"
+
 namespace velorik::platform {
 
 long EncodeUtf8(const char16_t* in, char* out, std::size_t capacity) noexcept {
@@ -11,37 +13,13 @@ long EncodeUtf8(const char16_t* in, char* out, std::size_t capacity) noexcept {
         return -1L;
     };
     std::size_t used = 0;
-    for (std::size_t i = 0; in[i] != 0; ++i) {
-        uint32_t cp = in[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            const uint32_t low = in[i + 1];
-            if (low < 0xDC00 || low > 0xDFFF) return reject();
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-            ++i;
-        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            return reject();
-        }
+    for (std::size_t i = 0; in[i] != 0;) {
+        std::uint32_t cp;
+        const std::size_t units = unicode::Utf16Sequence(in, i, cp);
+        if (units == 0) return reject();
+        i += units;
         unsigned char bytes[4];
-        std::size_t n;
-        if (cp < 0x80) {
-            bytes[0] = static_cast<unsigned char>(cp);
-            n = 1;
-        } else if (cp < 0x800) {
-            bytes[0] = static_cast<unsigned char>(0xC0 | (cp >> 6));
-            bytes[1] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-            n = 2;
-        } else if (cp < 0x10000) {
-            bytes[0] = static_cast<unsigned char>(0xE0 | (cp >> 12));
-            bytes[1] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-            bytes[2] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-            n = 3;
-        } else {
-            bytes[0] = static_cast<unsigned char>(0xF0 | (cp >> 18));
-            bytes[1] = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
-            bytes[2] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-            bytes[3] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-            n = 4;
-        }
+        const std::size_t n = unicode::PutUtf8(cp, bytes);
         if (used + n + 1 > capacity) return reject();
         for (std::size_t k = 0; k < n; ++k) out[used++] = static_cast<char>(bytes[k]);
     }

@@ -2,8 +2,10 @@
 // Names are UTF-8 throughout.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,26 @@ namespace wavfx::sys {
 // Once at start: a write past a size limit fails with an error instead of
 // ending the process.
 void InitProcess();
+
+// Routes SIGINT, SIGTERM, SIGHUP and SIGPIPE (those the OS has) to `handler`.
+void HandleEndingSignals(void (*handler)(int));
+// From a signal handler: removes a file or an empty folder.
+void RemoveNow(const char* path) noexcept;
+// From a signal handler: ends the process as that signal does by default.
+[[noreturn]] void EndBySignal(int number) noexcept;
+// In the calling thread, a write to a pipe nobody reads fails instead of raising a signal.
+void WritesToClosedPipesFail();
+
+// What makes a file itself, whatever names lead to it.
+struct FileId {
+    std::uint64_t device = 0, index = 0;
+    bool operator==(const FileId& other) const { return device == other.device && index == other.index; }
+};
+std::optional<FileId> IdOf(const std::string& path);
+std::optional<FileId> StandardOutputId();
+// A stream of its own on standard output, untouched by what is later done to
+// the standard output descriptor (the library's line is held back there).
+std::FILE* DuplicateStandardOutput();
 
 // The command line as UTF-8; false (with the bad argument's number) when an
 // argument is not valid text.
@@ -26,10 +48,40 @@ void SetBinary(std::FILE* stream);
 
 // A new, empty file in the folder of `beside`, or "" with `error` set.
 std::string MakeTemporary(const std::string& beside, std::string& error);
+// True when the library can open `path` by its narrow name (on Windows, the
+// ANSI code page must hold the name).
+bool LibraryCanOpen(const std::string& path);
 // Moves `from` over `to` in one step; `to` keeps its permissions if it exists.
 bool ReplaceWith(const std::string& from, const std::string& to, std::string& error);
-// True when `path` names this process's standard output.
-bool IsStandardOutput(const std::string& path);
+
+// A pipe with a name, which the library opens like a file while a thread of
+// wavfx holds the other end: how samples reach the library and leave it
+// without a copy on disk. Its name is removed when it goes (or on a signal).
+class LibraryPipe {
+public:
+    LibraryPipe() = default;
+    ~LibraryPipe();
+    LibraryPipe(const LibraryPipe&) = delete;
+    LibraryPipe& operator=(const LibraryPipe&) = delete;
+    // `libraryReads`: wavfx writes what the library reads; otherwise wavfx reads what it writes.
+    bool Create(bool libraryReads, std::string& error);
+    const std::string& Name() const { return name_; }
+    // wavfx's end, for the thread that uses it (it may wait there for the library).
+    std::FILE* Ours();
+    // Closes wavfx's end: the library reads to its end of file. False on a failed close.
+    bool CloseOurs();
+    // Once the library has returned: wavfx's end sees the end of the pipe (a
+    // read its end of file, a write its failure), whether or not the library opened it.
+    void LibraryDone();
+
+private:
+    std::string name_, folder_;
+    std::FILE* ours_ = nullptr;
+    bool libraryReads_ = false;
+    std::intptr_t spare_ = -1;  // POSIX: the end that keeps opens from waiting; Windows: the pipe
+    std::atomic<bool> done_{false};
+    int slots_[2] = {-1, -1};
+};
 
 // Holds back what is written to standard output (the library's success line)
 // until Release, so that it is shown only once the whole job is done, and

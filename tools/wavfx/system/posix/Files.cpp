@@ -14,8 +14,6 @@
 
 namespace wavfx::sys {
 
-void InitProcess() { std::signal(SIGXFSZ, SIG_IGN); }
-
 bool Arguments(int argc, char** argv, std::vector<std::string>& out, int& bad) {
     out.assign(argv, argv + argc);
     for (int i = 0; i < argc; ++i) {
@@ -49,6 +47,8 @@ std::string MakeTemporary(const std::string& beside, std::string& error) {
     return pattern;
 }
 
+bool LibraryCanOpen(const std::string&) { return true; }
+
 bool ReplaceWith(const std::string& from, const std::string& to, std::string& error) {
     struct stat existing;
     mode_t mode;
@@ -64,13 +64,6 @@ bool ReplaceWith(const std::string& from, const std::string& to, std::string& er
         return false;
     }
     return true;
-}
-
-bool IsStandardOutput(const std::string& path) {
-    if (path == "-") return true;
-    struct stat named, out;
-    return stat(path.c_str(), &named) == 0 && fstat(STDOUT_FILENO, &out) == 0 && named.st_dev == out.st_dev &&
-           named.st_ino == out.st_ino;
 }
 
 FileLock::~FileLock() {

@@ -1,0 +1,55 @@
+// The one rule for every file a command writes where the user said:
+// - an input of the command is never its output (through links too);
+// - an existing regular file is refused unless -y, and is replaced in one
+//   step from a temporary beside it, so it is never seen half-written;
+// - anything else that exists (standard output, a FIFO, a device node) is
+//   written through as it is, never replaced or unlinked;
+// - a write or close that fails is the command's failure.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Files.h"
+#include "System.h"
+
+namespace wavfx {
+
+class Output {
+public:
+    Output() = default;
+    ~Output();
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    // Applies the rule to `name` ("-" is standard output); `error` says why not.
+    // With `needsFile`, only a regular file (or none yet) will do.
+    bool Open(const std::string& name, bool replace, const std::vector<sys::FileId>& inputs, std::string& error,
+              bool needsFile = false);
+    const std::string& Name() const { return name_; }
+    // A regular file, written through Temporary() and moved over Target() by Commit.
+    bool IsFile() const { return isFile_; }
+    const std::string& Target() const { return target_; }
+
+    // Makes the temporary, or opens what is written through.
+    bool Begin(std::string& error);
+    const std::string& Temporary() const { return temporary_.Path(); }
+    // What is written through (not for a file).
+    std::FILE* Stream() const { return stream_; }
+    // The output is whole: moved into place, or flushed and closed.
+    bool Commit(std::string& error);
+
+private:
+    std::string name_, target_;
+    bool isFile_ = false, standardOutput_ = false;
+    wavfx::Temporary temporary_;
+    std::FILE* stream_ = nullptr;
+};
+
+// "-", or a name for this process's standard output (/dev/stdout, or the file it goes to).
+bool NamesStandardOutput(const std::string& name);
+// The identities of the command's inputs, for Open (inputs that do not exist have none).
+std::vector<sys::FileId> IdsOf(const std::vector<std::string>& inputs);
+
+}  // namespace wavfx

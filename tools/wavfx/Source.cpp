@@ -1,0 +1,70 @@
+#include "Source.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "System.h"
+
+namespace wavfx {
+
+namespace {
+
+// A stream's chunks before its samples are metadata; more than this is no WAV worth holding.
+constexpr std::size_t MaxKept = 16u << 20;
+
+}  // namespace
+
+bool Source::Open(const std::string& name, std::string& error) {
+    name_ = name;
+    const Kind kind = name == "-" ? Kind::Other : KindOf(name);
+    if (kind == Kind::Directory) {
+        error = "is a directory";
+        return false;
+    }
+    isFile_ = kind == Kind::Regular;
+    if (name == "-") {
+        sys::SetBinary(stdin);
+        stream_ = stdin;
+    } else {
+        file_ = OpenFile(name, "rb");
+        stream_ = file_.get();
+    }
+    if (stream_ == nullptr) {
+        error = sys::LastError();
+        return false;
+    }
+    size_ = isFile_ ? FileSize(name) : 0;
+    return true;
+}
+
+long long Source::Fail(const std::string& reason) {
+    error_ = reason;
+    return -1;
+}
+
+long long Source::ReadAt(std::uint64_t offset, void* out, std::size_t size) {
+    if (isFile_ && offset != position_ && !sys::Seek(stream_, offset)) return Fail(sys::LastError());
+    if (!isFile_ && offset < position_) {
+        // Read again from what was kept.
+        if (offset + size > kept_.size()) return Fail("a stream cannot be read twice");
+        std::memcpy(out, kept_.data() + offset, size);
+        return static_cast<long long>(size);
+    }
+    unsigned char skip[4096];
+    while (position_ < offset && !isFile_) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(offset - position_, sizeof skip));
+        const long long got = ReadAt(position_, skip, want);
+        if (got <= 0) return got;
+    }
+    position_ = offset;
+    const std::size_t got = std::fread(out, 1, size, stream_);
+    if (got < size && std::ferror(stream_)) return Fail(sys::LastError());
+    if (!isFile_ && keeping_) {
+        if (kept_.size() + got > MaxKept) return Fail("more than 16 MiB of chunks before the samples");
+        kept_.insert(kept_.end(), static_cast<unsigned char*>(out), static_cast<unsigned char*>(out) + got);
+    }
+    position_ += got;
+    return static_cast<long long>(got);
+}
+
+}  // namespace wavfx
