@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 seconds=${SECONDS_EACH:-30}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$(nproc)" >/dev/null
-for target in distortion names; do
+for target in distortion names riff; do
     corpus=$(mktemp -d)
     cp fuzz/corpus/$target/* "$corpus/"
     echo "fuzz: $target for ${seconds}s"

@@ -28,6 +28,9 @@ std::FILE* OpenForReading(const char* narrowName) noexcept {
 std::FILE* OpenForWriting(const char* narrowName) noexcept { return std::fopen(narrowName, "wb"); }
 
 bool IsSameFile(std::FILE* open, const char* narrowName) noexcept {
+    // Opening a named pipe's name connects to it, taking the connection its
+    // server waits for; and a pipe is never the input file.
+    if (_strnicmp(narrowName, "\\\\.\\pipe\\", 9) == 0) return false;
     const HANDLE opened = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(open)));
     const HANDLE named = CreateFileA(narrowName, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);

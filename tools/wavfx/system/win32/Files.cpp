@@ -9,45 +9,17 @@
 
 #include "System.h"
 #include "Text.h"
+#include "Win32.h"
 
 namespace wavfx::sys {
 
 namespace {
-
-std::wstring Wide(const std::string& utf8) {
-    const auto utf16 = ToUtf16(utf8);
-    return std::wstring(utf16.begin(), utf16.end());
-}
-
-std::string Utf8(const wchar_t* wide) {
-    std::string out;
-    FromUtf16(std::u16string(wide, wide + wcslen(wide)), out);
-    return out;
-}
-
-std::string SystemMessage(DWORD code) {
-    wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string message = text != nullptr ? Utf8(text) : "error " + std::to_string(code);
-    LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
-        message.pop_back();
-    return message;
-}
-
-std::string Folder(const std::string& path) {
-    const auto slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
 
 // A region far past any real file's end, so that locking it never gets in
 // the way of the writes a recording makes.
 constexpr DWORD LockOffsetHigh = 0x7FFFFFFF;
 
 }  // namespace
-
-void InitProcess() {}
 
 bool Arguments(int, char**, std::vector<std::string>& out, int& bad) {
     int count = 0;
@@ -85,24 +57,18 @@ std::string MakeTemporary(const std::string& beside, std::string& error) {
     return Utf8(name);
 }
 
+bool LibraryCanOpen(const std::string& path) {
+    // The library opens names in the ANSI code page, without best fit.
+    BOOL usedDefault = FALSE;
+    const std::wstring wide = Wide(path);
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, nullptr, &usedDefault) > 0 &&
+           !usedDefault;
+}
+
 bool ReplaceWith(const std::string& from, const std::string& to, std::string& error) {
     if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     error = SystemMessage(GetLastError());
     return false;
-}
-
-bool IsStandardOutput(const std::string& path) {
-    if (path == "-") return true;
-    const HANDLE named = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (named == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION a{}, b{};
-    const bool same = GetFileInformationByHandle(named, &a) &&
-                      GetFileInformationByHandle(GetStdHandle(STD_OUTPUT_HANDLE), &b) &&
-                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-                      a.nFileIndexLow == b.nFileIndexLow;
-    CloseHandle(named);
-    return same;
 }
 
 FileLock::~FileLock() {

@@ -1,0 +1,67 @@
+// Signals, file identities and standard output on Windows.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <csignal>
+#include <cstdlib>
+
+#include "System.h"
+#include "Win32.h"
+
+namespace wavfx::sys {
+
+namespace {
+
+// Standard output as it was when wavfx started, before any of it was held back.
+int original = 1;
+
+std::optional<FileId> IdOfHandle(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return std::nullopt;
+    return FileId{info.dwVolumeSerialNumber, static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+}
+
+}  // namespace
+
+void InitProcess() {
+    const int saved = _dup(1);
+    if (saved >= 0) original = saved;
+}
+
+void HandleEndingSignals(void (*handler)(int)) {
+    for (int number : {SIGINT, SIGTERM, SIGBREAK}) std::signal(number, handler);
+}
+
+void RemoveNow(const char* path) noexcept {
+    wchar_t wide[MAX_PATH * 4];
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH * 4) <= 0) return;
+    if (!DeleteFileW(wide)) RemoveDirectoryW(wide);
+}
+
+void EndBySignal(int number) noexcept {
+    std::signal(number, SIG_DFL);
+    std::raise(number);
+    _exit(3);
+}
+
+void WritesToClosedPipesFail() {}
+
+std::optional<FileId> IdOf(const std::string& path) {
+    const HANDLE file = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const auto id = IdOfHandle(file);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return id;
+}
+
+std::optional<FileId> StandardOutputId() { return IdOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(original))); }
+
+std::FILE* DuplicateStandardOutput() {
+    const int fd = _dup(original);
+    std::FILE* stream = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+    if (stream == nullptr && fd >= 0) _close(fd);
+    return stream;
+}
+
+}  // namespace wavfx::sys
