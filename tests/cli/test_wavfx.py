@@ -219,6 +219,94 @@ class WavfxTest(unittest.TestCase):
                 self.assertEqual(self.read(out), expected, "the success line stays out of the audio")
                 self.assertIn(b"successfully", result.stdout + result.stderr)
 
+    def test_one_output_rule_and_nothing_left_behind(self):
+        """Every command writes what the user named by one rule, and leaves no temporary."""
+        samples = [ramp_sample(n) for n in range(60000)]
+        self.write("in.wav", wav_bytes(samples))
+        self.write("keep.wav", wav_bytes([7] * 100))
+        broken = bytearray(wav_bytes([1, 2]))
+        broken[22:24] = b"\0\0"  # 0 channels
+        self.write("zero-channels.wav", bytes(broken))
+        tmp = self.path("tmp")
+        os.mkdir(tmp)
+        posix = not os.environ.get("WAVFX_WINDOWS")
+        rows = [
+            # A device node of the test's own, so that a fault cannot replace the machine's /dev/null.
+            ("mknod null c 1 3 && $W plot in.wav -o null -y && test -c null", 0, ""),
+            ("mkfifo p.fifo; (cat p.fifo > got.svg &); $W plot in.wav -o p.fifo; wait; test -p p.fifo; grep -q '<svg' got.svg",
+             0, ""),
+            ("$W plot in.wav keep.wav -o keep.wav -y", 1, "keep.wav: is an input too"),
+            ("mkdir -p a b; cp in.wav a/x.wav; cp keep.wav b/x.wav; $W distort -t 100 a/x.wav b/x.wav -o b -y;"
+             "s=$?; cmp keep.wav b/x.wav && exit $s", 1, "b/x.wav: is an input too"),
+            ("$W distort in.wav - 100 >> in.wav", 1, "standard output is an input too"),
+            ("$W info in.wav > /dev/full", 1, "standard output: No space left on device"),
+            ("$W distort in.wav - 100 > /dev/full", 1, "No space left on device"),
+            ("$W distort zero-channels.wav o.wav 100", 1, "the fmt chunk says 0 channels"),
+            ("$W distort /dev/zero o.wav 100", 1, "/dev/zero: not a WAV file"),
+            ("$W distort in.wav - 100 | head -c 100 > /dev/null", 0, ""),
+            ("cat in.wav | $W distort - - 100 | head -c 100 > /dev/null", 0, ""),
+            ("mkdir -p many; for k in 1 2 3; do cp in.wav many/$k.wav; done; ulimit -f 40;"
+             "$W distort -t 100 many/*.wav -o out -y", 1,
+             "0 of 3 file(s) distorted into out, 3 failed; 0 of 0 samples clipped"),
+            ("ulimit -f 40; $W distort in.wav big.wav 100", 1, "big.wav: writing the output failed: File too large"),
+        ]
+        for line, status, words in rows:
+            if not posix and ("fifo" in line or "/dev/" in line or "ulimit" in line or "mknod" in line):
+                continue
+            with self.subTest(line=line):
+                result = subprocess.run(["bash", "-c", line], cwd=self.dir.name, timeout=60, capture_output=True,
+                                        env=dict(os.environ, W=" ".join(COMMAND), TMPDIR=tmp), text=True)
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.assertIn(words, result.stderr)
+                self.assertEqual(os.listdir(tmp), [], "nothing left in TMPDIR")
+                left = [n for _, _, names in os.walk(self.dir.name) for n in names if n.startswith(".wavfx")]
+                self.assertEqual(left, [], "no temporary left beside the outputs")
+        self.assertEqual(self.read("keep.wav"), wav_bytes([7] * 100))
+        self.assertEqual(self.read("in.wav"), wav_bytes(samples))
+
+    def test_text_for_other_programs_is_valid(self):
+        import math
+        import xml.etree.ElementTree as ET
+        data = struct.pack("<3f", 0.5, math.inf, -0.25)
+        self.write("inf.wav", struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", len(data) + 36, b"WAVE", b"fmt ", 16, 3, 1,
+                                          8000, 32000, 4, 32, b"data", len(data)) + data)
+        shown = json.loads(run("info", self.path("inf.wav"), "--json").stdout)
+        self.assertIsNone(shown["peak"][0], "JSON has no infinity")
+        name = self.write("odd\ufffe\uffff.wav", wav_bytes([0, 1000, -1000] * 400))
+        result = run("plot", name, "-o", "-")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        ET.fromstring(result.stdout)  # well-formed
+
+    def test_interrupted_work_leaves_whole_outputs_and_no_temporaries(self):
+        """SIGINT or SIGTERM while a stalled FIFO input is being distorted, alone or in a batch."""
+        self.write("a.wav", wav_bytes([ramp_sample(n) for n in range(8000)]))
+        tmp = self.path("tmp")
+        os.mkdir(tmp)
+        for sig, batch in ((signal.SIGINT, False), (signal.SIGTERM, True), (signal.SIGHUP, True)):
+            with self.subTest(signal=sig, batch=batch):
+                fifo = self.path("slow%d.wav" % sig)
+                os.mkfifo(fifo)
+                out = self.path("out%d" % sig)
+                args = ["-t", "100", self.path("a.wav"), fifo, "-o", out] if batch else [fifo, out + ".wav", "100"]
+                proc = subprocess.Popen([*COMMAND, "distort", *args], env=dict(os.environ, TMPDIR=tmp),
+                                        stderr=subprocess.PIPE)
+                with open(fifo, "wb") as writer:  # half a file, then nothing more
+                    writer.write(wav_bytes([5000] * 20000)[:20000])
+                    writer.flush()
+                    time.sleep(0.5)
+                    proc.send_signal(sig)
+                    proc.communicate(timeout=20)
+                self.assertEqual(proc.returncode, -sig)
+                self.assertEqual(os.listdir(tmp), [])
+                left = [n for _, _, names in os.walk(self.dir.name) for n in names if n.startswith(".wavfx")]
+                self.assertEqual(left, [])
+                if batch:  # the finished file is whole, the interrupted one absent
+                    self.assertEqual(os.listdir(out), ["a.wav"])
+                    self.assertEqual(self.read(os.path.join(out, "a.wav")),
+                                     wav_bytes([clip(ramp_sample(n), 100) for n in range(8000)]))
+                else:
+                    self.assertFalse(os.path.exists(out + ".wav"))
+
     @unittest.skipUnless(shutil.which("ffmpeg") and shutil.which("sox"), "needs ffmpeg and sox")
     def test_real_world_files_from_ffmpeg_and_sox(self):
         def make(name, *command):
@@ -242,6 +330,24 @@ class WavfxTest(unittest.TestCase):
         before, after = self.read("ff.wav"), self.read("o.wav")
         self.assertEqual(after[:info["dataOffset"]], before[:info["dataOffset"]], "every other chunk kept")
         self.assertIn(b"Sample Rate    : 8000", subprocess.run(["soxi", self.path("o.wav")], capture_output=True).stdout)
+
+        # What ffmpeg writes to a pipe: sizes it could not come back to fill in.
+        for rf64 in ("never", "always"):
+            with self.subTest(streamed=rf64):
+                line = ("ffmpeg -loglevel error -f lavfi -i sine=f=440:d=2 -ar 8000 -ac 2 -c:a pcm_s16le -rf64 %s "
+                        "-f wav pipe:1 > s.wav; $W distort s.wav o1.wav 1000 -y; cat s.wav | $W distort - - 1000 > o2.wav"
+                        % rf64)
+                result = subprocess.run(["bash", "-c", "set -e; " + line], cwd=self.dir.name, capture_output=True,
+                                        env=dict(os.environ, W=" ".join(COMMAND)), text=True, timeout=60)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn("of 32000 samples clipped", result.stderr)
+                shown = json.loads(run("info", self.path("s.wav"), "--json").stdout)
+                self.assertTrue(shown["streamed"])
+                source, at = self.read("s.wav"), shown["dataOffset"]
+                n = (len(source) - at) // 2
+                clipped = struct.pack("<%dh" % n, *[clip(s, 1000) for s in struct.unpack_from("<%dh" % n, source, at)])
+                for out in ("o1.wav", "o2.wav"):
+                    self.assertEqual(self.read(out), source[:at] + clipped)
 
         formats = [
             ("s24.wav", ["sox", "-n", "-b", "24", "OUT", "synth", "0.2", "sine", "300"], "24-bit PCM"),
