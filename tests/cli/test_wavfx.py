@@ -17,6 +17,9 @@ import zlib
 WAVFX = os.environ["WAVFX"]
 # A cross-built wavfx runs under its emulator (for example "qemu-arm -L /").
 COMMAND = os.environ.get("WAVFX_EMULATOR", "").split() + [WAVFX]
+# An emulator that cannot run this program here says so with 77: skipped, as ctest counts it.
+if os.environ.get("WAVFX_EMULATOR") and subprocess.run([*COMMAND, "--version"], capture_output=True).returncode == 77:
+    raise SystemExit(77)
 
 
 def wav_bytes(samples, channels=1, bits=16):
@@ -111,6 +114,11 @@ class PacedDevice:
         except OSError:
             pass
         self.thread.join(timeout=5)
+
+
+def without_wine(names):
+    """Wine keeps folders of its own in TMPDIR."""
+    return [n for n in names if not n.startswith("wine-")]
 
 
 def run(*args, env=None, timeout=60, **kwargs):
@@ -210,6 +218,8 @@ class WavfxTest(unittest.TestCase):
             ("touch o.wav; $W distort in.wav o.wav 3000 -y", "o.wav"),
         ]
         for line, out in cases:
+            if os.environ.get("WAVFX_WINDOWS") and ("fifo" in line or "/dev/" in line):
+                continue
             with self.subTest(line=line):
                 if os.path.exists(self.path(out)):
                     os.remove(self.path(out))
@@ -237,7 +247,7 @@ class WavfxTest(unittest.TestCase):
              0, ""),
             ("$W plot in.wav keep.wav -o keep.wav -y", 1, "keep.wav: is an input too"),
             ("mkdir -p a b; cp in.wav a/x.wav; cp keep.wav b/x.wav; $W distort -t 100 a/x.wav b/x.wav -o b -y;"
-             "s=$?; cmp keep.wav b/x.wav && exit $s", 1, "b/x.wav: is an input too"),
+             "s=$?; cmp keep.wav b/x.wav && exit $s", 1, "x.wav: is an input too"),
             ("$W distort in.wav - 100 >> in.wav", 1, "standard output is an input too"),
             ("$W info in.wav > /dev/full", 1, "standard output: No space left on device"),
             ("$W distort in.wav - 100 > /dev/full", 1, "No space left on device"),
@@ -251,14 +261,15 @@ class WavfxTest(unittest.TestCase):
             ("ulimit -f 40; $W distort in.wav big.wav 100", 1, "big.wav: writing the output failed: File too large"),
         ]
         for line, status, words in rows:
-            if not posix and ("fifo" in line or "/dev/" in line or "ulimit" in line or "mknod" in line):
+            # Wine cannot tell which file its standard output is (real Windows can).
+            if not posix and any(w in line for w in ("fifo", "/dev/", "ulimit", "mknod", ">>")):
                 continue
             with self.subTest(line=line):
                 result = subprocess.run(["bash", "-c", line], cwd=self.dir.name, timeout=60, capture_output=True,
                                         env=dict(os.environ, W=" ".join(COMMAND), TMPDIR=tmp), text=True)
                 self.assertEqual(result.returncode, status, result.stderr)
                 self.assertIn(words, result.stderr)
-                self.assertEqual(os.listdir(tmp), [], "nothing left in TMPDIR")
+                self.assertEqual(without_wine(os.listdir(tmp)), [], "nothing left in TMPDIR")
                 left = [n for _, _, names in os.walk(self.dir.name) for n in names if n.startswith(".wavfx")]
                 self.assertEqual(left, [], "no temporary left beside the outputs")
         self.assertEqual(self.read("keep.wav"), wav_bytes([7] * 100))

@@ -48,6 +48,21 @@ add_test(NAME windows_library_strict_winmm
 set_tests_properties(windows_recorder_strict_winmm windows_library_strict_winmm PROPERTIES
   ENVIRONMENT "WINEDLLOVERRIDES=winmm=n" TIMEOUT 300)
 
+# wavfx.exe from the command line: the output rule, the pipes to and from the
+# library, standard streams (the CLI suite's rows that do not need POSIX).
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+add_custom_command(TARGET vwd_windows_tests POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:VelorikWAVDistortion> $<TARGET_FILE_DIR:wavfx>)
+add_test(NAME wavfx_cli_wine
+  COMMAND ${Python3_EXECUTABLE} -m unittest -v
+    test_wavfx.WavfxTest.test_distort_reports_and_clips
+    test_wavfx.WavfxTest.test_distort_through_pipes_fifos_and_standard_streams
+    test_wavfx.WavfxTest.test_one_output_rule_and_nothing_left_behind
+    test_wavfx.WavfxTest.test_text_for_other_programs_is_valid
+  WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/cli)
+set_tests_properties(wavfx_cli_wine PROPERTIES TIMEOUT 600 ENVIRONMENT
+  "WAVFX=$<TARGET_FILE:wavfx>;WAVFX_EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR};WAVFX_WINDOWS=1;WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/wineprefix")
+
 # A machine whose kernel runs no 32-bit x86 programs cannot run the i686 ones (cmake/wine-run).
 get_property(vwd_windows_tests DIRECTORY PROPERTY TESTS)
 set_tests_properties(${vwd_windows_tests} PROPERTIES SKIP_RETURN_CODE 77)

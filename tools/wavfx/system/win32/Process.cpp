@@ -59,6 +59,7 @@ std::optional<FileId> StandardOutputId() { return IdOfHandle(reinterpret_cast<HA
 
 std::FILE* DuplicateStandardOutput() {
     const int fd = _dup(original);
+    if (fd >= 0) _setmode(fd, _O_BINARY);  // a duplicate keeps the text mode of standard output
     std::FILE* stream = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
     if (stream == nullptr && fd >= 0) _close(fd);
     return stream;
