@@ -30,14 +30,19 @@ base=/tmp; [ -d /dev/shm ] && [ -w /dev/shm ] && base=/dev/shm
 work=$(mktemp -d "$base/vwd-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# A mono 16-bit WAV of $2 MiB of random samples.
+# A 16-bit WAV of $2 MiB of random samples: mono in the library's layout, or
+# with $3 = ffmpeg, stereo with the LIST chunk ffmpeg writes before the data.
 make_wav() {
     local path=$1 mib=$2 bytes=$(( $2 * 1048576 ))
-    python3 - "$path" "$bytes" <<'PY'
+    python3 - "$path" "$bytes" "${3:-}" <<'PY'
 import struct, sys
-path, size = sys.argv[1], int(sys.argv[2])
+path, size, layout = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+channels = 2 if layout == "ffmpeg" else 1
+info = b"INFOISFT" + struct.pack("<I", 14) + b"Lavf59.27.100\0" if layout == "ffmpeg" else b""
+extra = b"LIST" + struct.pack("<I", len(info)) + info if info else b""
 with open(path, "wb") as f:
-    f.write(struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", size + 36, b"WAVE", b"fmt ", 16, 1, 1, 8000, 16000, 2, 16, b"data", size))
+    f.write(struct.pack("<4sI4s4sIHHIIHH", b"RIFF", size + 36 + len(extra), b"WAVE", b"fmt ", 16, 1, channels, 8000,
+                        16000 * channels, 2 * channels, 16) + extra + b"data" + struct.pack("<I", size))
 PY
     head -c "$bytes" /dev/urandom >>"$path"
 }
@@ -48,12 +53,13 @@ now() { date +%s.%N; }
 timed() { local t0; t0=$(now); "$@" >/dev/null 2>&1; echo "$(now) - $t0" | bc -l; }
 
 declare -A times
-rows=(dd wavfx inprocess)
-command -v sox >/dev/null && rows+=(sox)
+rows=(dd wavfx inprocess wavfx_ffmpeg wavfx_pipe)
+command -v sox >/dev/null && rows+=(sox sox_ffmpeg)
 command -v ffmpeg >/dev/null && rows+=(ffmpeg)
 
-in=$work/in.wav out=$work/out.wav
+in=$work/in.wav out=$work/out.wav ff=$work/ffmpeg-layout.wav
 make_wav "$in" 100
+make_wav "$ff" 100 ffmpeg
 size_mb=$(( $(stat -c %s "$in") / 1000000 ))
 for ((r = 0; r < runs; r++)); do
     for row in "${rows[@]}"; do
@@ -61,6 +67,10 @@ for ((r = 0; r < runs; r++)); do
         case $row in
             dd) t=$(timed dd if="$in" of="$out" bs=64K) ;;
             wavfx) t=$(timed "$wavfx" distort "$in" "$out" 8000) ;;
+            # A TMPDIR that does not exist: a file needs no room there.
+            wavfx_ffmpeg) t=$(TMPDIR=$work/none timed "$wavfx" distort "$ff" "$out" 8000) ;;
+            wavfx_pipe) t=$(timed sh -c "cat '$ff' | '$wavfx' distort - '$out' 8000") ;;
+            sox_ffmpeg) t=$(timed sox "$ff" "$out" vol 1) ;;
             inprocess) t=$({ "$bin/bench/bench_distort_inprocess" "$in" "$out" 8000 >/dev/null; } 2>&1) ;;
             sox) t=$(timed sox "$in" "$out" vol 1) ;;
             ffmpeg) t=$(timed ffmpeg -nostdin -loglevel error -y -i "$in" -af asoftclip=type=hard:threshold=0.244140625 "$out") ;;
@@ -78,6 +88,9 @@ for row in "${rows[@]}"; do
     case $row in
         dd) label="dd bs=64K (the copy limit)" ;;
         wavfx) label="wavfx distort" ;;
+        wavfx_ffmpeg) label="wavfx distort, ffmpeg's layout" ;;
+        wavfx_pipe) label="cat | wavfx distort -, ffmpeg's" ;;
+        sox_ffmpeg) label="sox vol 1, ffmpeg's layout" ;;
         inprocess) label="WAVDistortion in-process" ;;
         sox) label="sox vol 1 (pass-through)" ;;
         ffmpeg) label="ffmpeg asoftclip=type=hard" ;;
@@ -106,12 +119,12 @@ printf '| %-10s | %10s |\n' "-j 1" "$one" "-j $cores" "$all"
 printf 'speed-up with -j %s: %.2f x\n' "$cores" "$(echo "$one / $all" | bc -l)"
 
 echo
-echo "Peak resident memory of wavfx distort"
+echo "Peak resident memory of wavfx distort (ffmpeg's layout)"
 printf '| %-10s | %12s |\n' "input" "peak RSS KiB"
 printf '|%s|%s|\n' "------------" "--------------"
 sizes=(1 100); $large && sizes+=(1024)
 for mib in "${sizes[@]}"; do
-    make_wav "$work/m.wav" "$mib"
+    make_wav "$work/m.wav" "$mib" ffmpeg
     rss=$(/usr/bin/time -f %M "$wavfx" distort "$work/m.wav" "$work/m-out.wav" 8000 2>&1 >/dev/null | tail -1)
     printf '| %7d MiB | %12s |\n' "$mib" "$rss"
     rm -f "$work/m.wav" "$work/m-out.wav"

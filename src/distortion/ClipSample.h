@@ -16,6 +16,21 @@ constexpr int16_t ClippedValue(int16_t sample, int16_t threshold) noexcept {
 
 void ClipSample(int16_t& sample, int16_t threshold) noexcept;
 
+// How many of `count` samples (at most 2^32 - 1) the clip changes, in the forms
+// the compiler vectorises: for t >= 0 a sample outside [-t, t]; for t < 0 one
+// above t or, not above it, not yet -t's low 16 bits.
+inline uint32_t CountClipChanges(const int16_t* samples, std::size_t count, int16_t threshold) noexcept {
+    const auto mirror = static_cast<int16_t>(static_cast<uint16_t>(-static_cast<int32_t>(threshold) & 0xFFFF));
+    uint32_t changed = 0;
+    if (threshold >= 0)
+        for (std::size_t i = 0; i < count; ++i)
+            changed += static_cast<uint32_t>((samples[i] > threshold) | (samples[i] < mirror));
+    else
+        for (std::size_t i = 0; i < count; ++i)
+            changed += static_cast<uint32_t>((samples[i] > threshold) | (samples[i] != mirror));
+    return changed;
+}
+
 // ClipSample over a run, branch-free so that the compiler vectorises it.
 void ClipRun(int16_t* samples, std::size_t count, int16_t threshold) noexcept;
 

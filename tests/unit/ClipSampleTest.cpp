@@ -38,6 +38,9 @@ TEST_P(ClipSampleAllValues, RunGivesTheSameBytesAsOneSampleAtATime) {
     for (std::size_t i = 0; i < run.size(); ++i) run[i] = static_cast<int16_t>(i * 40503u);
     std::vector<int16_t> expected = run;
     for (auto& s : expected) ClipSample(s, t);
+    uint32_t changed = 0;
+    for (std::size_t i = 1; i < run.size(); ++i) changed += expected[i] != run[i];
+    EXPECT_EQ(CountClipChanges(run.data() + 1, run.size() - 1, t), changed);
     ClipRun(run.data() + 1, run.size() - 1, t);
     EXPECT_EQ(run[0], static_cast<int16_t>(0));
     for (std::size_t i = 1; i < run.size(); ++i) ASSERT_EQ(run[i], expected[i]) << "index " << i;

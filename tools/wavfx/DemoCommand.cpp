@@ -13,6 +13,7 @@
 #include "System.h"
 #include "Text.h"
 #include "VelorikWAVDistortion.h"
+#include "WAVHeader.h"
 
 namespace wavfx {
 
@@ -107,7 +108,7 @@ int RunDemo(const Args& args) {
     const std::string dir = Folder, tone = dir + "/tone.wav", clipped = dir + "/tone-clipped.wav";
 
     const auto signal = TestSignal();
-    if (!WriteWav(tone, signal, 8000)) return Fail(tone, "cannot be written: " + sys::LastError());
+    if (!WriteWav(tone, signal, velorik::RecorderSampleRate)) return Fail(tone, "cannot be written: " + sys::LastError());
     std::printf("1. Test signal: %s, 2 s of 440 Hz rising to full scale\n", tone.c_str());
     std::printf("2. WAVDistortion(%s, %s, %d) says: ", tone.c_str(), clipped.c_str(), Threshold);
     std::fflush(stdout);

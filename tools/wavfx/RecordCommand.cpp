@@ -13,12 +13,13 @@
 #include "System.h"
 #include "Text.h"
 #include "VelorikWAVDistortion.h"
+#include "WAVHeader.h"
 
 namespace wavfx {
 
 namespace {
 
-constexpr uint64_t HeaderBytes = 44, BlockBytes = 16000;
+constexpr uint64_t HeaderBytes = velorik::WAVHeaderSize, BlockBytes = velorik::RecorderBlockBytes;
 // A block this late hints at a full disk; this late, at a recording that stopped.
 constexpr double LateSeconds = 1.5, StalledSeconds = 4.0;
 
@@ -31,9 +32,9 @@ uint64_t BlocksOnDisk(const std::string& path) {
 int LastBlockPeak(const std::string& path, uint64_t blocks) {
     if (blocks == 0) return 0;
     File file = OpenFile(path, "rb");
-    int16_t block[8000];
+    int16_t block[velorik::RecorderBlockSamples];
     std::size_t got = 0;
-    if (file && sys::Seek(file.get(), HeaderBytes + (blocks - 1) * BlockBytes)) got = std::fread(block, 2, 8000, file.get());
+    if (file && sys::Seek(file.get(), HeaderBytes + (blocks - 1) * BlockBytes)) got = std::fread(block, 2, velorik::RecorderBlockSamples, file.get());
     return Peak(block, got);
 }
 
@@ -43,7 +44,7 @@ bool KeepBlocks(const std::string& path, uint64_t blocks) {
     std::filesystem::resize_file(std::filesystem::u8path(path), HeaderBytes + blocks * BlockBytes, error);
     File file = OpenFile(path, "r+b");
     if (error || !file) return false;
-    const auto header = WavHeader(static_cast<uint32_t>(blocks * BlockBytes), 8000, 1);
+    const auto header = WavHeader(static_cast<uint32_t>(blocks * BlockBytes), velorik::RecorderSampleRate, 1);
     return std::fwrite(header.data(), 1, header.size(), file.get()) == header.size() &&
            std::fclose(file.release()) == 0;
 }

@@ -68,15 +68,8 @@ std::optional<std::vector<double>> ChannelPeaks(velorik::ByteSource& source, vel
     return peaks;
 }
 
-uint64_t CountChanged(const int16_t* s, std::size_t n, int16_t t) {
-    // The same loop once per sign of the threshold: each then reduces to a
-    // branch-free form the compiler vectorises.
-    uint32_t count = 0;
-    if (t >= 0)
-        for (std::size_t i = 0; i < n; ++i) count += static_cast<uint32_t>(velorik::ClippedValue(s[i], t) != s[i]);
-    else
-        for (std::size_t i = 0; i < n; ++i) count += static_cast<uint32_t>(velorik::ClippedValue(s[i], t) != s[i]);
-    return count;
+uint64_t CountChanged(const int16_t* samples, std::size_t count, int16_t threshold) {
+    return velorik::CountClipChanges(samples, count, threshold);
 }
 
 std::optional<uint64_t> CountClipped(std::FILE* file, uint64_t offset, uint64_t size, int32_t threshold) {
