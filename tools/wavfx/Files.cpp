@@ -40,11 +40,6 @@ Kind KindOf(const std::string& path) {
     return Kind::Other;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code error;
-    return fs::equivalent(fs::u8path(a), fs::u8path(b), error) && !error;
-}
-
 std::uint64_t FileSize(const std::string& path) {
     std::error_code error;
     const auto size = fs::file_size(fs::u8path(path), error);

@@ -33,7 +33,6 @@ File OpenFile(const std::string& path, const char* mode);
 
 enum class Kind { Missing, Regular, Directory, Other };  // Other: a FIFO, a device, a socket
 Kind KindOf(const std::string& path);  // links followed
-bool SameFile(const std::string& a, const std::string& b);
 std::uint64_t FileSize(const std::string& path);
 // Where the file a link names lies (itself when it is no link).
 std::string Resolved(const std::string& path);

@@ -46,6 +46,27 @@ Plan MakePlan(const Source& input, const velorik::WavLayout* layout, const Outpu
     return plan;
 }
 
+PassResult Failed(const std::string& name, const std::string& reason) { return {std::nullopt, 0, true, name, reason}; }
+
+PassResult WriteFailed(const Output& output, const std::string& reason = sys::LastError()) {
+    return Failed(output.Name(), "writing the output failed: " + reason);
+}
+
+// Where the clip report counts from: the samples, or in the literal pass all after the header block.
+uint64_t CountFrom(const Plan& plan) { return plan.raw ? HeaderBytes : plan.dataOffset; }
+
+// The clip report for an input the library reads by name, counted from that
+// file on a thread of its own while the pass runs.
+std::future<std::optional<uint64_t>> CountBeside(const Source& input, const Plan& plan, int32_t threshold) {
+    const uint64_t from = CountFrom(plan), end = plan.End(*input.Size());
+    return std::async(std::launch::async, [path = input.Path(), from, end, threshold] {
+        File file = OpenFile(path, "rb");
+        return file && end > from ? CountClipped(file.get(), from, end - from, threshold) : std::optional<uint64_t>(0);
+    });
+}
+
+uint64_t SamplesBetween(uint64_t from, uint64_t end) { return end > from ? (end - from) / 2 : 0; }
+
 // Copies `size` bytes of the input from `offset` (all that is left, without a
 // size) to `to`; names what failed.
 bool CopyInput(Source& input, uint64_t offset, std::optional<uint64_t> size, std::FILE* to, PassResult& result,
@@ -54,12 +75,12 @@ bool CopyInput(Source& input, uint64_t offset, std::optional<uint64_t> size, std
     for (uint64_t left = size.value_or(UINT64_MAX); left > 0;) {
         const long long got = input.ReadAt(offset, run.data(), static_cast<std::size_t>(std::min<uint64_t>(left, RunBytes)));
         if (got < 0) {
-            result = {std::nullopt, 0, true, input.Name(), "reading failed: " + input.Error()};
+            result = Failed(input.Name(), "reading failed: " + input.Error());
             return false;
         }
         if (got == 0) return true;
         if (std::fwrite(run.data(), 1, static_cast<std::size_t>(got), to) != static_cast<std::size_t>(got)) {
-            result = {std::nullopt, 0, true, outName, "writing the output failed: " + sys::LastError()};
+            result = Failed(outName, "writing the output failed: " + sys::LastError());
             return false;
         }
         offset += static_cast<uint64_t>(got);
@@ -127,30 +148,50 @@ std::string Why(int32_t status) { return std::to_string(status) + ": " + Describ
 PassResult Patched(Source& input, const Plan& plan, Output& output, int32_t threshold) {
     PassResult result;
     const uint64_t size = *input.Size(), end = plan.End(size);
-    const uint64_t countFrom = plan.raw ? HeaderBytes : plan.dataOffset;
-    // The clip report counts from the input while the pass runs.
-    auto count = std::async(std::launch::async, [&] {
-        File file = OpenFile(input.Path(), "rb");
-        return file && end > countFrom ? CountClipped(file.get(), countFrom, end - countFrom, threshold) : std::optional<uint64_t>(0);
-    });
+    auto count = CountBeside(input, plan, threshold);
     const int32_t status =
         WAVDistortion(ToUtf16(input.Path()).c_str(), ToUtf16(output.Temporary()).c_str(), threshold);
     result.changed = count.get();
-    result.samples = end > countFrom ? (end - countFrom) / 2 : 0;
+    result.samples = SamplesBetween(CountFrom(plan), end);
     if (status != StatusSuccess) {
         const std::string why = status == StatusIOFailed ? sys::WhyAppendFails(output.Temporary()) : "";
-        return {std::nullopt, 0, true, why.empty() ? input.Name() : output.Name(),
-                why.empty() ? "distortion failed (" + Why(status) + ")" : "writing the output failed: " + why};
+        return why.empty() ? Failed(input.Name(), "distortion failed (" + Why(status) + ")") : WriteFailed(output, why);
     }
     if (plan.raw) return result;
     File file = OpenFile(output.Temporary(), "r+b");
-    if (!file) return {std::nullopt, 0, true, output.Name(), "cannot be written: " + sys::LastError()};
+    if (!file) return Failed(output.Name(), "cannot be written: " + sys::LastError());
     if (!(sys::Seek(file.get(), HeaderBytes) &&
           CopyInput(input, HeaderBytes, plan.dataOffset - HeaderBytes, file.get(), result, output.Name()) &&
           sys::Seek(file.get(), end) && CopyInput(input, end, size - end, file.get(), result, output.Name())))
-        return result;
-    if (std::fclose(file.release()) != 0) return {std::nullopt, 0, true, output.Name(), "writing the output failed: " + sys::LastError()};
+        return result.failed ? result : WriteFailed(output);
+    if (std::fclose(file.release()) != 0) return WriteFailed(output);
     return result;
+}
+
+// What comes before the samples, as it was (kept as read, for a stream).
+bool WriteBefore(Source& input, const Plan& plan, std::FILE* sink, const Output& output, PassResult& result) {
+    if (plan.raw) return true;
+    if (input.IsFile()) return CopyInput(input, 0, plan.dataOffset, sink, result, output.Name());
+    const auto& kept = input.Kept();
+    if (std::fwrite(kept.data(), 1, kept.size(), sink) == kept.size()) return true;
+    result = WriteFailed(output);
+    return false;
+}
+
+// What comes after the samples, as it was: a last odd byte the library left,
+// then the rest of the file, or of the stream once its samples are read.
+bool WriteAfter(Source& input, const Plan& plan, const Fed& fed, std::FILE* sink, const Output& output,
+                PassResult& result) {
+    if (plan.raw) return true;
+    if (fed.oddByte >= 0 && std::fputc(fed.oddByte, sink) == EOF) {
+        result = WriteFailed(output);
+        return false;
+    }
+    if (input.IsFile()) {
+        const uint64_t size = *input.Size(), after = plan.End(size);
+        return CopyInput(input, after, size - after, sink, result, output.Name());
+    }
+    return !plan.sampleBytes || CopyInput(input, input.Position(), std::nullopt, sink, result, output.Name());
 }
 
 // The library reads the input file or a pipe fed from it, and writes a pipe
@@ -161,61 +202,45 @@ PassResult Piped(Source& input, const Plan& plan, const velorik::WavLayout* layo
     std::FILE* sink = output.Stream();
     if (output.IsFile()) {
         file = OpenFile(output.Temporary(), "wb");
-        if (!file) return {std::nullopt, 0, true, output.Name(), "cannot be written: " + sys::LastError()};
+        if (!file) return Failed(output.Name(), "cannot be written: " + sys::LastError());
         sink = file.get();
     }
-    // What comes before the samples, as it was.
-    if (!plan.raw) {
-        const auto& kept = input.Kept();
-        const bool ok = input.IsFile() ? CopyInput(input, 0, plan.dataOffset, sink, result, output.Name())
-                                       : std::fwrite(kept.data(), 1, kept.size(), sink) == kept.size();
-        if (!ok) return result.failed ? result : PassResult{std::nullopt, 0, true, output.Name(), "writing the output failed: " + sys::LastError()};
-    }
+    if (!WriteBefore(input, plan, sink, output, result)) return result;
     std::string error;
     sys::LibraryPipe in, out;
     if ((!plan.direct && !in.Create(true, error)) || !out.Create(false, error))
-        return {std::nullopt, 0, true, output.Name(), "cannot make a pipe for the library: " + error};
+        return Failed(output.Name(), "cannot make a pipe for the library: " + error);
 
-    const int16_t t = velorik::ThresholdFromArgument(threshold);
     Fed fed;
     std::thread feeder;
     if (!plan.direct) feeder = std::thread([&] {
-        Feed(input, plan, layout, in.Ours(), t, fed);
+        Feed(input, plan, layout, in.Ours(), velorik::ThresholdFromArgument(threshold), fed);
         in.CloseOurs();
     });
     std::string spliceError;
-    std::thread splicer([&] { Splice(out.Ours(), sink, plan.LibraryStart(), plan.direct ? plan.sampleBytes : std::nullopt, spliceError); });
+    std::thread splicer([&] {
+        Splice(out.Ours(), sink, plan.LibraryStart(), plan.direct ? plan.sampleBytes : std::nullopt, spliceError);
+    });
     std::future<std::optional<uint64_t>> count;
-    const uint64_t countFrom = plan.raw ? HeaderBytes : plan.dataOffset;
-    const uint64_t end = plan.direct ? plan.End(*input.Size()) : 0;
-    if (plan.direct)
-        count = std::async(std::launch::async, [&] {
-            File counted = OpenFile(input.Path(), "rb");
-            return counted && end > countFrom ? CountClipped(counted.get(), countFrom, end - countFrom, threshold) : std::optional<uint64_t>(0);
-        });
+    if (plan.direct) count = CountBeside(input, plan, threshold);
     const int32_t status = WAVDistortion(ToUtf16(plan.direct ? input.Path() : in.Name()).c_str(),
                                          ToUtf16(out.Name()).c_str(), threshold);
     in.LibraryDone();
     out.LibraryDone();
     if (feeder.joinable()) feeder.join();
     splicer.join();
-    result.changed = plan.direct ? count.get() : std::optional<uint64_t>(fed.changed);
-    result.samples = plan.direct ? (end > countFrom ? (end - countFrom) / 2 : 0) : (fed.bytes - (plan.raw ? std::min<uint64_t>(fed.bytes, HeaderBytes) : 0)) / 2;
-    if (!spliceError.empty()) return {std::nullopt, 0, true, output.Name(), "writing the output failed: " + spliceError};
-    if (!fed.error.empty()) return {std::nullopt, 0, true, input.Name(), "reading failed: " + fed.error};
-    if (status != StatusSuccess) return {std::nullopt, 0, true, input.Name(), "distortion failed (" + Why(status) + ")"};
-    if (plan.raw) return result;
-    // What comes after the samples, as it was.
-    if (fed.oddByte >= 0 && std::fputc(fed.oddByte, sink) == EOF)
-        return {std::nullopt, 0, true, output.Name(), "writing the output failed: " + sys::LastError()};
-    if (input.IsFile() || plan.sampleBytes) {
-        const uint64_t after = input.IsFile() ? plan.End(*input.Size()) : input.Position();
-        if (!CopyInput(input, after, input.IsFile() ? std::optional<uint64_t>(*input.Size() - after) : std::nullopt, sink,
-                       result, output.Name()))
-            return result;
+    if (plan.direct) {
+        result.changed = count.get();
+        result.samples = SamplesBetween(CountFrom(plan), plan.End(*input.Size()));
+    } else {
+        result.changed = fed.changed;
+        result.samples = SamplesBetween(plan.raw ? std::min(fed.bytes, HeaderBytes) : 0, fed.bytes);
     }
-    if (file && std::fclose(file.release()) != 0)
-        return {std::nullopt, 0, true, output.Name(), "writing the output failed: " + sys::LastError()};
+    if (!spliceError.empty()) return WriteFailed(output, spliceError);
+    if (!fed.error.empty()) return Failed(input.Name(), "reading failed: " + fed.error);
+    if (status != StatusSuccess) return Failed(input.Name(), "distortion failed (" + Why(status) + ")");
+    if (!WriteAfter(input, plan, fed, sink, output, result)) return result;
+    if (file && std::fclose(file.release()) != 0) return WriteFailed(output);
     return result;
 }
 
