@@ -82,6 +82,7 @@ bool Walk(ByteSource& source, WavLayout& layout, std::uint64_t at) {
         if (got < 0) return false;
         if (got < 8) {
             if (got > 0) layout.problems.push_back(std::to_string(got) + " stray byte(s) after the last chunk");
+            layout.fileSize = at + static_cast<std::uint64_t>(got);  // where a stream ended
             return true;
         }
         RiffChunk chunk{std::string(reinterpret_cast<char*>(h), 4), at, U32(h + 4)};
@@ -121,7 +122,7 @@ bool Walk(ByteSource& source, WavLayout& layout, std::uint64_t at) {
 }
 
 void NoteMissing(WavLayout& layout) {
-    if (layout.sized && layout.riffSize + 8 != layout.fileSize)
+    if (layout.riffSize + 8 != layout.fileSize)
         layout.problems.push_back("the RIFF size says " + std::to_string(layout.riffSize + 8) + " bytes; the file has " +
                                   std::to_string(layout.fileSize));
     if (!layout.hasFormat) layout.problems.push_back("no fmt chunk");
@@ -204,9 +205,11 @@ bool ReadChunksAfterData(ByteSource& source, WavLayout& layout) {
     if (layout.walkedPastData || !layout.hasData) return true;
     layout.walkedPastData = true;
     if (!layout.chunks.empty() && layout.chunks.back().id == "data") layout.chunks.back().size = layout.dataSize;
-    const bool ok = layout.dataToEnd || Walk(source, layout, layout.dataOffset + layout.dataSize + (layout.dataSize & 1));
-    if (!layout.hasFormat) layout.problems.push_back("no fmt chunk before the samples");
-    return ok;
+    layout.fileSize = layout.dataOffset + layout.dataSize;
+    if (!layout.dataToEnd && !Walk(source, layout, layout.dataOffset + layout.dataSize + (layout.dataSize & 1)))
+        return false;
+    NoteMissing(layout);
+    return true;
 }
 
 }  // namespace velorik

@@ -44,7 +44,7 @@ constexpr std::uint16_t WaveFormatPcm = 1, WaveFormatFloat = 3, WaveFormatExtens
 
 struct WavLayout {
     bool sized = false;          // the source's size was known (a file, not a pipe)
-    std::uint64_t fileSize = 0;  // when sized
+    std::uint64_t fileSize = 0;  // when sized, or once a stream has been read to its end
     std::string form;            // the first four bytes: "RIFF", "RF64", or whatever they are
     std::uint64_t riffSize = 0;
     bool isWave = false;
@@ -80,7 +80,8 @@ struct WavLayout {
 // sample only, so that the samples can be read from it next.
 std::optional<WavLayout> ReadWavLayout(ByteSource& source);
 // For such a source, once its samples have been read (`dataSize` bytes of
-// them): the chunks after them. False on a read error.
+// them): the chunks after them, and the size checks the end allows. False on
+// a read error.
 bool ReadChunksAfterData(ByteSource& source, WavLayout& layout);
 
 }  // namespace velorik

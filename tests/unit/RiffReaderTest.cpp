@@ -61,7 +61,8 @@ public:
     long long ReadAt(uint64_t offset, void* out, std::size_t size) override {
         const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(size, size_ - std::min(offset, size_)));
         std::memset(out, 0, n);
-        if (offset < head_.size()) std::memcpy(out, head_.data() + offset, std::min(n, head_.size() - offset));
+        if (offset < head_.size())
+            std::memcpy(out, head_.data() + offset, static_cast<std::size_t>(std::min<uint64_t>(n, head_.size() - offset)));
         return static_cast<long long>(n);
     }
     std::optional<uint64_t> Size() const override { return size_; }

@@ -118,7 +118,6 @@ int RunInfo(const Args& args) {
     // A stream is read once: what follows its samples is known only now.
     if (!layout->sized && peaks && !velorik::ReadChunksAfterData(source, *layout))
         return Fail(name, "reading failed: " + source.Error());
-    if (!layout->sized) layout->fileSize = source.Position();
     if (json)
         PrintJson(name, *layout, peaks);
     else
