@@ -172,6 +172,14 @@ class WavfxTest(unittest.TestCase):
         self.assertEqual(result.stdout, "Distortion effect applied successfully.\n")
         self.assertIn("2 of 4 samples clipped", result.stderr)
         self.assertEqual(self.read("out.wav"), wav_bytes([0, 1000, -1000, 200]))
+        # Data before fmt: its first samples lie inside the library's 44-byte header block.
+        def data_first(samples):
+            fmt = b"fmt " + struct.pack("<IHHIIHH", 16, 1, 1, 8000, 16000, 2, 16)
+            body = b"WAVEdata" + struct.pack("<I", 2 * len(samples)) + struct.pack("<%dh" % len(samples), *samples)
+            return b"RIFF" + struct.pack("<I", len(body) + len(fmt)) + body + fmt
+        self.write("first.wav", data_first([5000, -5000, 100] * 10))
+        self.assertEqual(run("distort", self.path("first.wav"), self.path("first-out.wav"), "1000").returncode, 0)
+        self.assertEqual(self.read("first-out.wav"), data_first([1000, -1000, 100] * 10))
 
     def test_distort_refusals_name_the_file_and_the_reason_and_touch_nothing(self):
         source = self.write("in.wav", wav_bytes([1, 2, 3]))

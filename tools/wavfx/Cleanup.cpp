@@ -10,7 +10,8 @@ namespace wavfx::cleanup {
 
 namespace {
 
-constexpr int Slots = 64;
+// A temporary and two pipes (a folder and a FIFO each) for every job of a batch.
+constexpr int Slots = 256;
 constexpr std::size_t PathBytes = 4096;
 enum : int { Free, Filling, Armed };
 
