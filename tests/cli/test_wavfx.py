@@ -134,6 +134,11 @@ class WavfxTest(unittest.TestCase):
         with open(empty, "w") as f:
             f.write("pcm.nothing { type null }\n")
         self.no_device = dict(os.environ, ALSA_CONFIG_PATH=empty)
+        stereo = self.path("stereo-only.conf")
+        with open(stereo, "w") as f:
+            f.write("pcm.!default { type multi slaves.a { pcm { type null } channels 2 } "
+                    "bindings.0 { slave a channel 0 } bindings.1 { slave a channel 1 } }\n")
+        self.stereo_only = dict(os.environ, ALSA_CONFIG_PATH=stereo)
 
     def write(self, name, data):
         with open(self.path(name), "wb") as f:
@@ -470,6 +475,8 @@ class WavfxTest(unittest.TestCase):
             (["/dev/null", "-y"], self.no_device, "is not a regular file"),
             (["new.wav"], self.no_device, 'ALSA PCM "default": no capture device'),
             (["new.wav", "--device", "nosuch"], None, 'ALSA PCM "nosuch": no capture device'),
+            # A default that opens but takes two channels only, as a stereo microphone's raw device.
+            (["precious.wav", "-y"], self.stereo_only, "the device opens but does not take one channel"),
         ]
         for args, env, words in cases:
             with self.subTest(args=args):

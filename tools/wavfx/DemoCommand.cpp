@@ -61,12 +61,12 @@ int RecordTwoSeconds(const std::string& dir, const std::vector<int16_t>& tone) {
     const std::string recording = dir + "/recording.wav", source = dir + "/tone.raw";
     std::string missing, error;
     bool builtIn = false;
-    if (!sys::CaptureDeviceOpens(missing)) {
+    if (!sys::CaptureDeviceReady(missing)) {
         File raw = OpenFile(source, "wb");
         if (!raw || std::fwrite(tone.data(), 2, tone.size(), raw.get()) != tone.size() ||
             std::fclose(raw.release()) != 0 || !sys::UseRawFileAsCaptureDevice(source, error)) {
             std::remove(source.c_str());
-            std::printf("\n3. No capture device here (%s), and no built-in one: %s; recording skipped\n",
+            std::printf("\n3. No capture device to record from (%s), and no built-in one: %s; recording skipped\n",
                         missing.c_str(), error.empty() ? sys::LastError().c_str() : error.c_str());
             return 0;
         }

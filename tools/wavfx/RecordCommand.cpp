@@ -56,9 +56,9 @@ int Record(const std::string& path, const RecordOptions& options) {
     Output output;  // its rule only: the recorder writes the file in place, at offsets
     if (!output.Open(path, options.replace, {}, error, true)) return Fail(path, error);
     const bool created = KindOf(path) == Kind::Missing;
-    // The device first, so that a recording that cannot start leaves the file as it was.
-    if (!sys::CaptureDeviceOpens(error))
-        return Fail(sys::CaptureDeviceName(), "no capture device: it does not open (" + error + ")");
+    // The device first, and with the format it will be asked for, so that a
+    // recording that cannot start leaves the file as it was.
+    if (!sys::CaptureDeviceReady(error)) return Fail(sys::CaptureDeviceName(), error);
     // The first signal finishes the file, from before the file exists.
     cleanup::FinishOnFirstSignal(true);
     sys::FileLock lock;

@@ -126,8 +126,9 @@ bool RoomFor(const std::string& path, std::uint64_t bytes);
 // from the system's default, so wavfx makes `name` the default for its own process.
 void QuietAudioErrors();
 bool UseCaptureDevice(const std::string& name, std::string& error);
-// Opens and closes the default capture device; `error` says why it would not open.
-bool CaptureDeviceOpens(std::string& error);
+// Opens the default capture device and checks that it takes 8000 Hz mono 16-bit,
+// as the library will ask; `error` says why not, in words of its own.
+bool CaptureDeviceReady(std::string& error);
 // What the library records from, in words ("ALSA PCM \"default\"").
 std::string CaptureDeviceName();
 // Lists the capture devices on standard output; returns the exit status.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "Cleanup.h"
 #include "System.h"
 
 namespace wavfx::sys {
@@ -44,6 +45,7 @@ bool AddConfig(const std::string& text, bool alone, std::string& error) {
         return false;
     }
     config.path = name;
+    cleanup::Register(name);
     const char* current = std::getenv("ALSA_CONFIG_PATH");
     const std::string system = current != nullptr && *current != '\0' ? current : "/usr/share/alsa/alsa.conf";
     setenv("ALSA_CONFIG_PATH", (alone ? name : system + ":" + name).c_str(), 1);
@@ -69,15 +71,31 @@ bool UseRawFileAsCaptureDevice(const std::string& rawPath, std::string& error) {
                      true, error);
 }
 
-bool CaptureDeviceOpens(std::string& error) {
+bool CaptureDeviceReady(std::string& error) {
     snd_pcm_t* pcm = nullptr;
     const int result = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
     if (result < 0) {
-        error = snd_strerror(result);
+        error = std::string("no capture device: it does not open (") + snd_strerror(result) + ")";
         return false;
     }
+    // What the library asks of it, one step at a time, so that a refusal says which.
+    snd_pcm_hw_params_t* params;
+    snd_pcm_hw_params_alloca(&params);
+    const char* refused = nullptr;
+    if (snd_pcm_hw_params_any(pcm, params) < 0)
+        refused = "any parameters";
+    else if (snd_pcm_hw_params_set_access(pcm, params, SND_PCM_ACCESS_RW_INTERLEAVED) < 0)
+        refused = "interleaved reads";
+    else if (snd_pcm_hw_params_set_format(pcm, params, SND_PCM_FORMAT_S16_LE) < 0)
+        refused = "16-bit samples";
+    else if (snd_pcm_hw_params_set_channels(pcm, params, 1) < 0)
+        refused = "one channel";
+    else if (snd_pcm_hw_params_set_rate(pcm, params, 8000, 0) < 0)
+        refused = "8000 Hz";
     snd_pcm_close(pcm);
-    return true;
+    if (refused != nullptr)
+        error = std::string("the device opens but does not take ") + refused + " (recording is 8000 Hz mono 16-bit)";
+    return refused == nullptr;
 }
 
 int ListCaptureDevices() {

@@ -26,9 +26,9 @@ bool UseRawFileAsCaptureDevice(const std::string&, std::string& error) {
     return false;
 }
 
-bool CaptureDeviceOpens(std::string& error) {
+bool CaptureDeviceReady(std::string& error) {
     if (waveInGetNumDevs() == 0) {
-        error = "there is no wave input device";
+        error = "no capture device: there is no wave input device";
         return false;
     }
     WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
@@ -38,6 +38,7 @@ bool CaptureDeviceOpens(std::string& error) {
     waveInGetErrorTextW(result, text, MAXERRORLENGTH);
     std::u16string wide(text, text + wcslen(text));
     FromUtf16(wide, error);
+    error = "the device does not take 8000 Hz mono 16-bit (" + error + ")";
     return false;
 }
 
