@@ -1,6 +1,7 @@
 """wavfx as a person at a terminal uses it: real files from sox and ffmpeg, pipes
 and FIFOs, a full disk, and a paced capture device made of ALSA's file plugin
 reading a FIFO that this test fills in real time."""
+import fcntl
 import json
 import os
 import shutil
@@ -79,7 +80,8 @@ class PacedDevice:
     """Writes a ramp into a FIFO at 8000 samples a second, for ALSA to read; each
     reader (wavfx's device check, then the recording) gets the ramp from its start."""
 
-    def __init__(self, directory):
+    def __init__(self, directory, real_time=False):
+        self.real_time = real_time  # drop what nobody reads, as a device does, instead of waiting
         self.fifo = os.path.join(directory, "capture.fifo")
         os.mkfifo(self.fifo)
         self.config = os.path.join(directory, "asound.conf")
@@ -94,9 +96,15 @@ class PacedDevice:
         while self.running:
             try:
                 with open(self.fifo, "wb", buffering=0) as f:
+                    if self.real_time:
+                        fcntl.fcntl(f, 1031, 4096)  # F_SETPIPE_SZ: a device holds little
+                        os.set_blocking(f.fileno(), False)
                     n, begin = 0, time.monotonic()
                     while self.running:
-                        f.write(struct.pack("<400h", *[ramp_sample(n + i) for i in range(400)]))
+                        try:  # 800 bytes go whole or not at all
+                            f.write(struct.pack("<400h", *[ramp_sample(n + i) for i in range(400)]))
+                        except BlockingIOError:
+                            pass
                         n += 400
                         time.sleep(max(0.0, begin + n / 8000.0 - time.monotonic()))
             except OSError:
@@ -519,6 +527,24 @@ class WavfxTest(unittest.TestCase):
         self.assertEqual(len(samples), 3 * 8000)
         self.assert_ramp(samples)
         self.assertIn("match the file", run("info", self.path("r.wav"), text=True).stdout)
+
+    def test_record_goes_on_after_ctrl_z_and_fg(self):
+        device = PacedDevice(self.dir.name, real_time=True)
+        try:
+            proc = subprocess.Popen([*COMMAND, "record", self.path("r.wav"), "--seconds", "6"], env=device.env(),
+                                    stderr=subprocess.PIPE, text=True)
+            deadline = time.monotonic() + 20
+            while time.monotonic() < deadline and counted_bytes(self.path("r.wav")) < 2 * 16000:
+                time.sleep(0.05)
+            proc.send_signal(signal.SIGSTOP)
+            time.sleep(6)  # longer than any stall wavfx would accept from a running device
+            proc.send_signal(signal.SIGCONT)
+            _, err = proc.communicate(timeout=40)
+        finally:
+            device.close()
+        self.assertEqual(proc.returncode, 0, err)
+        self.assertIn("6 block(s)", err)
+        self.assertEqual(len(self.assert_valid_recording(self.path("r.wav"))), 6 * 8000)
 
     def test_record_on_a_full_disk_fails_loudly(self):
         small = self.path("small")

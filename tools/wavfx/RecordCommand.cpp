@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,8 @@ namespace {
 constexpr uint64_t HeaderBytes = velorik::WAVHeaderSize, BlockBytes = velorik::RecorderBlockBytes;
 // A block this late hints at a full disk; this late, at a recording that stopped.
 constexpr double LateSeconds = 1.5, StalledSeconds = 4.0;
+// The most one turn of the watch loop (100 ms of sleep) counts for; more means wavfx did not run.
+constexpr double MaxTick = 0.5;
 
 uint64_t BlocksOnDisk(const std::string& path) {
     const uint64_t size = FileSize(path);
@@ -80,16 +83,21 @@ int Record(const std::string& path, const RecordOptions& options) {
                      options.seconds > 0 ? "" : " (Ctrl-C finishes the file)");
 
     const auto begin = std::chrono::steady_clock::now();
-    auto lastGrowth = begin;
+    auto last = begin;
+    // How long the recording has gone without a block while wavfx ran: a
+    // stopped process (Ctrl-Z) or a suspended machine waits, and is no stall.
+    double waited = 0;
     uint64_t blocks = 0;
     bool stalled = false;
     for (;;) {
         const auto now = std::chrono::steady_clock::now();
+        waited += std::min(std::chrono::duration<double>(now - last).count(), MaxTick);
+        last = now;
         const uint64_t onDisk = BlocksOnDisk(path);
-        if (onDisk != blocks) lastGrowth = now;
+        if (onDisk != blocks) waited = 0;
         blocks = onDisk;
         const double elapsed = std::chrono::duration<double>(now - begin).count();
-        const double late = std::chrono::duration<double>(now - lastGrowth).count() - 1.0;
+        const double late = waited - 1.0;
         if (cleanup::FinishRequested() || (options.seconds > 0 && blocks >= static_cast<uint64_t>(options.seconds))) break;
         // The recorder appends nothing more after a failed write: stop rather than pretend.
         if (late > StalledSeconds || (late > LateSeconds && !sys::RoomFor(path, BlockBytes))) {
