@@ -23,7 +23,7 @@ struct RecordOptions {
 int Record(const std::string& path, const RecordOptions& options);
 
 struct PlotRequest;
-// Writes a plot to `path` (or standard output for "-"), in one step; returns the exit status.
+// Writes a plot where `path` says (- for standard output), by the output rule; returns the exit status.
 int WritePlotFile(const PlotRequest& request, const std::string& path, bool replace);
 
 bool WantsHelp(const Args& args);
