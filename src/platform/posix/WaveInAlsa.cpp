@@ -1,9 +1,15 @@
 // Wave input over ALSA's "default" capture PCM. Each open device has a capture
 // thread of its own that fills the queued buffers in order and hands each
 // filled one to the callback with WIM_DATA. No lock is held while the callback
-// runs, so it may queue a buffer again.
+// runs, so it may queue a buffer again. The thread waits for samples in poll,
+// with a wake-up pipe of its own beside ALSA's descriptors, and reads only what
+// is there: a stop never waits for a device's period, however long a sound
+// server makes it.
 #include <alsa/asoundlib.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -15,8 +21,11 @@ velorik::platform::AlsaReadFunction velorik::platform::alsaRead = snd_pcm_readi;
 namespace {
 
 constexpr int MaxDevices = 4;
-constexpr unsigned ReadsPerSecond = 20;  // bounds how long a stop waits for a read
+constexpr unsigned ReadsPerSecond = 20;  // the period asked for: how often samples come, where the device lets us say
 constexpr unsigned RingSeconds = 3;      // samples wait here while no buffer is queued
+constexpr int MaxPollDescriptors = 8;
+// A device that signals nothing is asked again this often.
+constexpr int PollMilliseconds = 200;
 
 }  // namespace
 
@@ -26,7 +35,7 @@ struct HWAVEIN__ {
     WaveInProc callback;
     DWORD_PTR instance;
     unsigned frameBytes;
-    snd_pcm_uframes_t readFrames;
+    snd_pcm_uframes_t readFrames;  // one period: a read no longer than a device hands over at once
     velorik::platform::AlsaReadFunction read;
     pthread_t thread;
     pthread_mutex_t lock;
@@ -38,6 +47,7 @@ struct HWAVEIN__ {
     bool stopRequested;
     bool resetRequested;
     bool quit;
+    int wakeRead, wakeWrite;  // a byte here ends the capture thread's wait
 };
 
 namespace {
@@ -105,16 +115,53 @@ void CarryOutStopOrReset(HWAVEIN device) {
     pthread_cond_broadcast(&device->settled);
 }
 
-// Reads at most one short chunk into the head buffer, the lock released meanwhile.
+void Wake(HWAVEIN device) {
+    const char byte = 1;
+    // A full pipe already holds a wake-up.
+    while (write(device->wakeWrite, &byte, 1) < 0 && errno == EINTR) {
+    }
+}
+
+// Until ALSA has samples, or a byte on the wake-up pipe asks the thread back:
+// how many frames there are, 0 when woken, or ALSA's error (an overrun).
+snd_pcm_sframes_t WaitForSamples(HWAVEIN device) {
+    pollfd fds[MaxPollDescriptors + 1];
+    const int count = snd_pcm_poll_descriptors(device->pcm, fds, MaxPollDescriptors);
+    if (count < 0) return count;
+    fds[count] = pollfd{device->wakeRead, POLLIN, 0};
+    for (;;) {
+        // A capture starts on its first read; one that only polls is started here.
+        if (snd_pcm_state(device->pcm) == SND_PCM_STATE_PREPARED) snd_pcm_start(device->pcm);
+        const snd_pcm_sframes_t ready = snd_pcm_avail_update(device->pcm);
+        if (ready != 0) return ready;
+        if (poll(fds, static_cast<nfds_t>(count + 1), PollMilliseconds) < 0 && errno != EINTR) return -errno;
+        if ((fds[count].revents & POLLIN) != 0) {
+            char drained[16];
+            while (read(device->wakeRead, drained, sizeof drained) > 0) {
+            }
+            return 0;
+        }
+        unsigned short events = 0;
+        snd_pcm_poll_descriptors_revents(device->pcm, fds, static_cast<unsigned>(count), &events);
+        if ((events & POLLERR) != 0) return -EPIPE;
+    }
+}
+
+// Reads what ALSA holds into the head buffer, waiting for it with the lock released.
 void ReadChunk(HWAVEIN device) {
     WAVEHDR* buffer = device->head;
     const snd_pcm_uframes_t room = (buffer->dwBufferLength - buffer->dwBytesRecorded) / device->frameBytes;
     if (room > 0) {
-        const snd_pcm_uframes_t frames = room < device->readFrames ? room : device->readFrames;
         pthread_mutex_unlock(&device->lock);
-        const snd_pcm_sframes_t got =
-            device->read(device->pcm, buffer->lpData + buffer->dwBytesRecorded, frames);
+        snd_pcm_sframes_t got = WaitForSamples(device);
+        if (got > 0) {
+            snd_pcm_uframes_t frames = static_cast<snd_pcm_uframes_t>(got);
+            if (frames > room) frames = room;
+            if (frames > device->readFrames) frames = device->readFrames;
+            got = device->read(device->pcm, buffer->lpData + buffer->dwBytesRecorded, frames);
+        }
         pthread_mutex_lock(&device->lock);
+        if (got == 0) return;  // woken: the loop sees why
         if (got < 0) {
             // An overrun (or a suspend) is recovered and capture goes on; any
             // other failure ends capture quietly.
@@ -202,6 +249,7 @@ MMRESULT RequestAndWait(HWAVEIN device, bool reset) {
     else
         device->stopRequested = true;
     pthread_cond_signal(&device->wake);
+    Wake(device);
     while (device->stopRequested || device->resetRequested)
         pthread_cond_wait(&device->settled, &device->lock);
     pthread_mutex_unlock(&device->lock);
@@ -235,6 +283,14 @@ MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DW
     device->frameBytes = pwfx->nBlockAlign;
     device->readFrames = period;
     device->read = velorik::platform::alsaRead;
+    int wake[2];
+    if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        snd_pcm_close(pcm);
+        ReleaseSlot(device);
+        return MMSYSERR_NOMEM;
+    }
+    device->wakeRead = wake[0];
+    device->wakeWrite = wake[1];
     pthread_mutex_init(&device->lock, nullptr);
     pthread_cond_init(&device->wake, nullptr);
     pthread_cond_init(&device->settled, nullptr);
@@ -242,6 +298,8 @@ MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DW
         pthread_cond_destroy(&device->settled);
         pthread_cond_destroy(&device->wake);
         pthread_mutex_destroy(&device->lock);
+        close(wake[0]);
+        close(wake[1]);
         snd_pcm_close(pcm);
         ReleaseSlot(device);
         return MMSYSERR_NOMEM;
@@ -322,6 +380,8 @@ MMRESULT waveInClose(HWAVEIN hwi) {
     pthread_cond_signal(&hwi->wake);
     pthread_mutex_unlock(&hwi->lock);
     pthread_join(hwi->thread, nullptr);
+    close(hwi->wakeRead);
+    close(hwi->wakeWrite);
     snd_pcm_close(hwi->pcm);
     pthread_cond_destroy(&hwi->settled);
     pthread_cond_destroy(&hwi->wake);
