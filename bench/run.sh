@@ -151,3 +151,17 @@ row() {
 }
 "$bin/bench/bench_recorder_fake" "$work/fake.wav" | row "strict double, unpaced"
 ALSA_CONFIG_PATH=$work/asound.conf "$bin/bench/bench_recorder_alsa" "$work/alsa.wav" | row "ALSA file plugin"
+# Real time through a sound server: a private PulseAudio with a sine source, through ALSA's pulse plugin.
+if command -v pulseaudio >/dev/null; then
+    pa=$work/pulse && mkdir -p "$pa"
+    printf 'load-module module-native-protocol-unix socket=%s/native auth-anonymous=1\nload-module module-null-sink\n%s\n' \
+        "$pa" "load-module module-sine-source rate=8000 frequency=440" >"$pa/server.pa"
+    printf 'pcm.!default { type pulse server "unix:%s/native" }\n' "$pa" >"$pa/asound.conf"
+    HOME=$pa XDG_RUNTIME_DIR=$pa pulseaudio -n -F "$pa/server.pa" --daemonize=no --exit-idle-time=-1 \
+        --use-pid-file=no >/dev/null 2>&1 &
+    server=$!
+    for _ in $(seq 100); do [ -S "$pa/native" ] && break; sleep 0.1; done
+    HOME=$pa XDG_RUNTIME_DIR=$pa ALSA_CONFIG_PATH=$pa/asound.conf "$bin/bench/bench_recorder_alsa" "$work/pulse.wav" |
+        row "PulseAudio, real time" || echo "(PulseAudio: no recording; is libasound2-plugins installed?)"
+    kill "$server"; wait "$server" 2>/dev/null || true
+fi
