@@ -47,6 +47,25 @@ TEST(RecorderOverAlsa, RecordsGaplessWholeBlocksWithAnExactHeader) {
     for (; i < file.size() - 44; ++i) ASSERT_EQ(file[44 + i], 0) << "padding at byte " << i;
 }
 
+TEST(RecorderOverAlsa, AHostThatUnloadsMidRecordingGetsAFinishedFileAndCanLoadAgain) {
+    TempDir dir;
+    AlsaFileDevice alsa(dir, 1200);
+    const std::string out = dir.Path("unloaded.wav");
+    {
+        Library lib;
+        ASSERT_EQ(lib.SoundRecorderStart(Utf16(out).c_str()), StatusSuccess);
+        for (int i = 0; i < 5000 && FileSize(out) < 44 + 2 * 16000; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(lib.Close());
+    }
+    const Bytes file = ReadFile(out);
+    ASSERT_GE(ReadU32(file, 40), 2u * 16000u);
+    EXPECT_EQ(file.size(), 44u + ReadU32(file, 40)) << "finished as a stop finishes it";
+    Library again;
+    ASSERT_EQ(again.SoundRecorderStart(Utf16(dir.Path("again.wav")).c_str()), StatusSuccess);
+    EXPECT_GE(again.SoundRecorderStop(), 0);
+}
+
 TEST(RecorderOverAlsa, WithoutACaptureDeviceStartFailsAndStopLeavesAnEmptyWav) {
     TempDir dir;
     UseNoCaptureDevice(dir);

@@ -5,9 +5,14 @@ target_include_directories(vwd_windows_tests PRIVATE ${PROJECT_SOURCE_DIR}/inclu
 target_link_libraries(vwd_windows_tests PRIVATE GTest::gtest_main version)
 target_link_options(vwd_windows_tests PRIVATE -static-libgcc -static-libstdc++ -static)
 add_dependencies(vwd_windows_tests VelorikWAVDistortion wavfx)
-# The DLL beside the test, as a host ships it.
-add_custom_command(TARGET vwd_windows_tests POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:VelorikWAVDistortion> $<TARGET_FILE_DIR:vwd_windows_tests>)
+# The DLL beside each program that loads it, as a host ships it: copied at every
+# build, so that a change to the DLL alone reaches the copies too.
+add_custom_target(vwd_dll_copies ALL
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:VelorikWAVDistortion> $<TARGET_FILE_DIR:vwd_windows_tests>
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/strict
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:VelorikWAVDistortion> ${CMAKE_CURRENT_BINARY_DIR}/strict
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:VelorikWAVDistortion> $<TARGET_FILE_DIR:wavfx>
+  DEPENDS VelorikWAVDistortion)
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/asound-none.conf "pcm.nothing { type null }\n")
 add_test(NAME windows_library COMMAND vwd_windows_tests --gtest_filter=-RecorderOnDevice.*)
 set_tests_properties(windows_library PROPERTIES
@@ -41,7 +46,7 @@ add_dependencies(vwd_strict_recorder_tests strict_winmm)
 add_test(NAME windows_recorder_strict_winmm COMMAND vwd_strict_recorder_tests)
 # The shipped DLL, loaded by a host, on the strict winmm.
 add_custom_command(TARGET vwd_windows_tests POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:VelorikWAVDistortion> $<TARGET_FILE:vwd_windows_tests> ${VWD_STRICT_DIR})
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:vwd_windows_tests> ${VWD_STRICT_DIR})
 add_dependencies(vwd_windows_tests strict_winmm)
 add_test(NAME windows_library_strict_winmm
   COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${VWD_STRICT_DIR}/vwd_windows_tests.exe --gtest_filter=RecorderOnDevice.*)
@@ -51,8 +56,6 @@ set_tests_properties(windows_recorder_strict_winmm windows_library_strict_winmm 
 # wavfx.exe from the command line: the output rule, the pipes to and from the
 # library, standard streams (the CLI suite's rows that do not need POSIX).
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
-add_custom_command(TARGET vwd_windows_tests POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:VelorikWAVDistortion> $<TARGET_FILE_DIR:wavfx>)
 add_test(NAME wavfx_cli_wine
   COMMAND ${Python3_EXECUTABLE} -m unittest -v
     test_wavfx.WavfxTest.test_distort_reports_and_clips

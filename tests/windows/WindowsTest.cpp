@@ -167,6 +167,32 @@ TEST(Recorder, WithoutACaptureDeviceStartFailsAndStopFinishesAnEmptyWav) {
     EXPECT_EQ(U32(file, 40), 0u);
 }
 
+// FreeLibrary mid-recording: the recorder's thread holds the DLL, so nothing is
+// unmapped under it; the recording goes on, valid at every block, and the
+// library loaded again finishes it.
+TEST(RecorderOnDevice, AHostThatFreesTheDllMidRecordingCanLoadItAgainAndStop) {
+    const std::wstring path = TempDir() + L"\\freed.wav";
+    {
+        Dll dll;
+        const auto reset = reinterpret_cast<void (*)(const StrictScript*)>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"winmm.dll"), "StrictReset")));
+        StrictScript script{};
+        script.pacedMsPerSecond = 200;
+        if (reset) reset(&script);
+        ASSERT_EQ(dll.start(path.c_str()), StatusSuccess);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
+    EXPECT_NE(GetModuleHandleW(DllName), nullptr) << "the recording's thread holds the DLL";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    Dll again;
+    const int32_t blocks = again.stop();
+    EXPECT_GE(blocks, 1);
+    const Bytes file = Read(path);
+    ASSERT_EQ(file.size(), 44u + 16000u * blocks);
+    EXPECT_EQ(U32(file, 40), 16000u * blocks);
+    EXPECT_EQ(again.stop(), 0);
+}
+
 // On Wine's winmm (fed by ALSA) or, where this program has it beside it, on
 // the strict winmm, which also counts lost samples and calls from its callback.
 TEST(RecorderOnDevice, RecordsWholeBlocksWithAnExactHeaderTwice) {

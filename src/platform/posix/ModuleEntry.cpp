@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 
 #include "ModuleLifecycle.h"
+#include "SoundRecorder.h"
 
 namespace {
 
@@ -15,6 +16,11 @@ __attribute__((constructor)) void OnLoad() {
     velorik::ModuleLoad(info.dli_fbase);
 }
 
-__attribute__((destructor)) void OnUnload() { velorik::ModuleUnload(); }
+// A host may unload the library while it records: the recording is finished as
+// a stop finishes it, before the code its threads run goes away.
+__attribute__((destructor)) void OnUnload() {
+    velorik::SoundRecorderStop();
+    velorik::ModuleUnload();
+}
 
 }  // namespace

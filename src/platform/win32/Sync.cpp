@@ -22,6 +22,9 @@ namespace {
 unsigned __stdcall Run(void* argument) {
     auto& thread = *static_cast<Thread*>(argument);
     thread.body(thread.argument);
+    // The thread holds the module while it runs (see ThreadStart) and lets it
+    // go only in a call that never returns into the module's code.
+    if (thread.module != nullptr) FreeLibraryAndExitThread(thread.module, 0);
     return 0;
 }
 
@@ -30,8 +33,14 @@ unsigned __stdcall Run(void* argument) {
 bool ThreadStart(Thread& thread, void (*body)(void*), void* argument) noexcept {
     thread.body = body;
     thread.argument = argument;
+    // A host that frees the library while the thread runs must not unmap its
+    // code, and DllMain may not wait for a thread under the loader lock: the
+    // thread keeps a reference to the module of its own.
+    thread.module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Run), &thread.module);
     // _beginthreadex rather than CreateThread: the thread uses the C runtime.
     thread.handle = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, &thread, 0, nullptr));
+    if (thread.handle == nullptr && thread.module != nullptr) FreeLibrary(thread.module);
     return thread.handle != nullptr;
 }
 

@@ -10,6 +10,7 @@ struct Event {
 
 struct Thread {
     HANDLE handle;
+    HMODULE module;  // held while the thread runs
     void (*body)(void*);
     void* argument;
 };
