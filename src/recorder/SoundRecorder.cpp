@@ -126,12 +126,24 @@ void RecorderThread(void*) noexcept {
     state.file = platform::NoFile;
 }
 
+// A driver that kept buffers at the last stop may still write into them: they
+// are prepared for no new device until the driver has handed each one back.
+bool BuffersHeldByADriver() noexcept {
+    for (int k = 0; k < state.queued; ++k)
+        if (!state.returned[state.queue[(state.queueHead + k) % RecorderBufferCount]].load()) return true;
+    return false;
+}
+
 }  // namespace
 
 int32_t SoundRecorderStart(const VwdChar16* path) noexcept {
     if (path == nullptr) return StatusOpenFailed;
     int idle = PhaseIdle;
     if (!state.phase.compare_exchange_strong(idle, PhaseStarting)) return StatusOpenFailed;
+    if (BuffersHeldByADriver()) {
+        state.phase.store(PhaseIdle);
+        return StatusOpenFailed;
+    }
 
     state.blockCount = 0;
     state.file = state.files->create(path);
@@ -195,13 +207,13 @@ int32_t SoundRecorderOpenDevice() noexcept {
 void CALLBACK SoundRecorderCallback(HWAVEIN, UINT message, DWORD_PTR, DWORD_PTR param1, DWORD_PTR) {
     if (message != WIM_DATA) return;
     state.callbacksRunning.fetch_add(1);
-    if (state.callbacksAccepted.load()) {
-        const auto* buffer = reinterpret_cast<const WAVEHDR*>(param1);
-        for (int i = 0; i < RecorderBufferCount; ++i) {
-            if (buffer != &state.bufferHeaders[i]) continue;
-            state.returned[i].store(true, std::memory_order_release);
-            platform::EventRaise(state.wake);
-        }
+    const bool accepted = state.callbacksAccepted.load();
+    const auto* buffer = reinterpret_cast<const WAVEHDR*>(param1);
+    for (int i = 0; i < RecorderBufferCount; ++i) {
+        if (buffer != &state.bufferHeaders[i]) continue;
+        // Late, after stop, it only notes that the driver let the buffer go.
+        state.returned[i].store(true, std::memory_order_release);
+        if (accepted) platform::EventRaise(state.wake);
     }
     state.callbacksRunning.fetch_sub(1);
 }

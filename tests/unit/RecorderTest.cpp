@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <fstream>
 #include <future>
 #include <thread>
 
@@ -262,12 +263,22 @@ TEST_F(Recorder, LateCallbacksTouchNothingAndADeadDriverDoesNotHangStop) {
         EXPECT_EQ(Counts().lastClose, dead ? WAVERR_STILLPLAYING : MMSYSERR_NOERROR);
         const Bytes finished = ReadFile(dir.Path("late.wav"));
         ASSERT_EQ(finished.size(), 44u + 16000u * expected);
+        // While a driver holds the buffers, no new recording prepares them for another device.
+        const std::string next = dead ? "refused-while-held.wav" : "next.wav";
+        EXPECT_EQ(Start(next), dead ? StatusOpenFailed : StatusSuccess);
+        SoundRecorderStop();
+        EXPECT_EQ(std::ifstream(dir.Path(next)).good(), !dead) << "nothing created when refused";
         // Should the driver answer after all, the finished recording is not touched.
-        soundRecorder.bufferHeaders[0].dwBytesRecorded = 16000;
-        SoundRecorderCallback(soundRecorder.device, WIM_DATA, 0,
-                              reinterpret_cast<DWORD_PTR>(&soundRecorder.bufferHeaders[0]), 0);
+        for (WAVEHDR& buffer : soundRecorder.bufferHeaders) {
+            buffer.dwBytesRecorded = 16000;
+            SoundRecorderCallback(soundRecorder.device, WIM_DATA, 0, reinterpret_cast<DWORD_PTR>(&buffer), 0);
+        }
         SoundRecorderCallback(soundRecorder.device, WIM_CLOSE, 0, 0, 0);
         EXPECT_EQ(ReadFile(dir.Path("late.wav")), finished);
+        // Every buffer back: recording may start again.
+        ResetDevice();
+        EXPECT_EQ(Start("after.wav"), StatusSuccess);
+        EXPECT_EQ(SoundRecorderStop(), 0);
     }
 }
 
