@@ -58,7 +58,9 @@ int main(int argc, char** argv) {
     long syncsPerBlock = -1;
 #ifdef VWD_FAKE_WAVE_IN
     StrictReset(nullptr);
-    velorik::soundRecorder.files = &CountingFiles;
+    velorik::RecorderSeams counting;
+    counting.files = &CountingFiles;
+    const velorik::RecorderSeamsScope scope(counting);
     if (velorik::SoundRecorderStart(Widen(argv[1]).c_str()) != StatusSuccess) return 1;
     const long syncsAtStart = syncs;
     for (int i = 0; i < 2000 && StrictDeliver(16000, 0, 2000); ++i) {

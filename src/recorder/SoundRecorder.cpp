@@ -1,22 +1,65 @@
 #include "SoundRecorder.h"
 
+#include <atomic>
+#include <cassert>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
-namespace velorik {
+#include "Sync.h"
 
-SoundRecorderState soundRecorder;
+namespace velorik {
 
 namespace {
 
-SoundRecorderState& state = soundRecorder;
+enum RecorderPhase : int { PhaseIdle, PhaseStarting, PhaseRecording, PhaseStopping };
+
+// What the host's thread, the recorder thread and the device's callback share.
+struct Shared {
+    std::atomic<int> phase{PhaseIdle};
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> returned[RecorderBufferCount]{};  // given back by the device, not yet taken
+    std::atomic<bool> callbacksAccepted{false};
+    std::atomic<int> callbacksRunning{0};
+    platform::Event wake{};      // to the recorder thread: a buffer came back, or stop began
+    platform::Event reported{};  // to the host: the device's start result is in
+    platform::Thread thread{};
+    int32_t startResult{};  // written before `reported` is raised
+};
+
+// A recording: start sets it up and hands it to the recorder thread, the only
+// one to touch it until stop's join hands it back (in debug builds the thread's
+// own steps check that they run there). The buffers are the device's while queued.
+struct Recording {
+    int32_t sampleRate = RecorderSampleRate;
+    WAVHeader header{};
+    platform::FileHandle file = platform::NoFile;
+    WAVEHDR bufferHeaders[RecorderBufferCount]{};
+    HWAVEIN device{};
+    unsigned char captureBuffers[RecorderBufferCount][RecorderBlockBytes]{};
+    int32_t blockCount{};
+    bool deviceOpen{};
+    bool appendEnded{};  // a failed write or the cap: nothing more is appended
+    int queue[RecorderBufferCount]{};  // buffers with the device, in the order they come back
+    int queueHead{};
+    int queued{};
+    // What the device said when stop released it, for diagnosis.
+    MMRESULT unprepareResult{};
+    MMRESULT closeResult{};
+};
+
+Shared shared;
+Recording state;
+RecorderSeams seams;
+thread_local bool onRecorderThread = false;
+
+void AssertOnRecorderThread() noexcept { assert(onRecorderThread); }
 
 // The recorder thread looks again this often even without a wake-up.
 constexpr unsigned IdleWaitMs = 1000;
 
 bool WriteAt(std::uint64_t offset, const void* bytes, std::size_t size) noexcept {
-    return state.files->writeAt(state.file, offset, bytes, size);
+    return seams.files->writeAt(state.file, offset, bytes, size);
 }
 
 void WritePlaceholder() noexcept {
@@ -31,7 +74,7 @@ bool WriteHeader() noexcept {
     WAVHeaderFill(state.header, state.blockCount);
     unsigned char bytes[WAVHeaderSize];
     WAVHeaderSerialise(state.header, bytes);
-    return WriteAt(0, bytes, sizeof bytes) && state.files->sync(state.file);
+    return WriteAt(0, bytes, sizeof bytes) && seams.files->sync(state.file);
 }
 
 std::uint64_t DataEnd() noexcept {
@@ -40,7 +83,8 @@ std::uint64_t DataEnd() noexcept {
 
 // A block counts only once its bytes are on stable storage.
 void AppendBlock(const unsigned char* block) noexcept {
-    if (!WriteAt(DataEnd(), block, RecorderBlockBytes) || !state.files->sync(state.file)) {
+    AssertOnRecorderThread();
+    if (!WriteAt(DataEnd(), block, RecorderBlockBytes) || !seams.files->sync(state.file)) {
         state.appendEnded = true;
         return;
     }
@@ -49,6 +93,7 @@ void AppendBlock(const unsigned char* block) noexcept {
 }
 
 bool Queue(int index) noexcept {
+    AssertOnRecorderThread();
     WAVEHDR& buffer = state.bufferHeaders[index];
     buffer.dwBytesRecorded = 0;
     if (waveInAddBuffer(state.device, &buffer, sizeof buffer) != MMSYSERR_NOERROR) return false;
@@ -60,9 +105,10 @@ bool Queue(int index) noexcept {
 // Appends what the device gave back, oldest first (the order it was captured
 // in), and hands each buffer straight back unless the recording is ending.
 void TakeReturned() noexcept {
+    AssertOnRecorderThread();
     while (state.queued > 0) {
         const int index = state.queue[state.queueHead];
-        if (!state.returned[index].exchange(false, std::memory_order_acquire)) return;
+        if (!shared.returned[index].exchange(false, std::memory_order_acquire)) return;
         state.queueHead = (state.queueHead + 1) % RecorderBufferCount;
         --state.queued;
 
@@ -75,13 +121,14 @@ void TakeReturned() noexcept {
             std::memset(block + recorded, 0, RecorderBlockBytes - recorded);
             AppendBlock(block);
         }
-        if (!state.stopping.load() && !state.appendEnded) Queue(index);
+        if (!shared.stopping.load() && !state.appendEnded) Queue(index);
     }
 }
 
 // Stops capture and takes every buffer back before unprepare and close, which
 // refuse a buffer the device still holds.
 void ReleaseDevice() noexcept {
+    AssertOnRecorderThread();
     if (!state.deviceOpen) return;
     waveInStop(state.device);   // the buffer being filled comes back with what it holds
     waveInReset(state.device);  // the empty ones behind it come back too
@@ -90,7 +137,7 @@ void ReleaseDevice() noexcept {
         TakeReturned();
         const auto left = deadline - std::chrono::steady_clock::now();
         if (state.queued == 0 || left <= left.zero()) break;
-        platform::EventWait(state.wake,
+        platform::EventWait(shared.wake,
                             static_cast<unsigned>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
     }
     state.unprepareResult = MMSYSERR_NOERROR;
@@ -104,25 +151,26 @@ void ReleaseDevice() noexcept {
 
 // After this no callback touches the recording, even one a driver sends late.
 void RefuseCallbacks() noexcept {
-    state.callbacksAccepted.store(false);
-    while (state.callbacksRunning.load() != 0) std::this_thread::yield();
+    shared.callbacksAccepted.store(false);
+    while (shared.callbacksRunning.load() != 0) std::this_thread::yield();
 }
 
 void RecorderThread(void*) noexcept {
-    state.startResult = SoundRecorderOpenDevice();
+    onRecorderThread = true;
+    shared.startResult = SoundRecorderOpenDevice();
     // Valid and durable before the first block, whatever the placeholder held.
     if (!WriteHeader()) state.appendEnded = true;
-    platform::EventRaise(state.reported);
+    platform::EventRaise(shared.reported);
 
-    while (!state.stopping.load()) {
-        platform::EventWait(state.wake, IdleWaitMs);
+    while (!shared.stopping.load()) {
+        platform::EventWait(shared.wake, IdleWaitMs);
         TakeReturned();
     }
     ReleaseDevice();
     RefuseCallbacks();
-    state.files->cut(state.file, DataEnd());  // drops a block whose write failed part-way
+    seams.files->cut(state.file, DataEnd());  // drops a block whose write failed part-way
     WriteHeader();
-    state.files->close(state.file);
+    seams.files->close(state.file);
     state.file = platform::NoFile;
 }
 
@@ -130,7 +178,7 @@ void RecorderThread(void*) noexcept {
 // are prepared for no new device until the driver has handed each one back.
 bool BuffersHeldByADriver() noexcept {
     for (int k = 0; k < state.queued; ++k)
-        if (!state.returned[state.queue[(state.queueHead + k) % RecorderBufferCount]].load()) return true;
+        if (!shared.returned[state.queue[(state.queueHead + k) % RecorderBufferCount]].load()) return true;
     return false;
 }
 
@@ -139,39 +187,39 @@ bool BuffersHeldByADriver() noexcept {
 int32_t SoundRecorderStart(const VwdChar16* path) noexcept {
     if (path == nullptr) return StatusOpenFailed;
     int idle = PhaseIdle;
-    if (!state.phase.compare_exchange_strong(idle, PhaseStarting)) return StatusOpenFailed;
+    if (!shared.phase.compare_exchange_strong(idle, PhaseStarting)) return StatusOpenFailed;
     if (BuffersHeldByADriver()) {
-        state.phase.store(PhaseIdle);
+        shared.phase.store(PhaseIdle);
         return StatusOpenFailed;
     }
 
-    state.blockCount = 0;
-    state.file = state.files->create(path);
+    state.blockCount = seams.firstBlockCount;
+    state.file = seams.files->create(path);
     if (state.file == platform::NoFile) {
-        state.phase.store(PhaseIdle);
+        shared.phase.store(PhaseIdle);
         return StatusOpenFailed;
     }
     WritePlaceholder();  // zeros first, later the previous recording's header
     state.deviceOpen = false;
-    state.stopping.store(false);
+    shared.stopping.store(false);
     state.queueHead = state.queued = 0;
-    for (auto& flag : state.returned) flag.store(false);
-    state.callbacksAccepted.store(true);
+    for (auto& flag : shared.returned) flag.store(false);
+    shared.callbacksAccepted.store(true);
 
-    if (!platform::EventInit(state.wake) || !platform::EventInit(state.reported) ||
-        !platform::ThreadStart(state.thread, RecorderThread, nullptr)) {
+    if (!platform::EventInit(shared.wake) || !platform::EventInit(shared.reported) ||
+        !platform::ThreadStart(shared.thread, RecorderThread, nullptr)) {
         // Nothing can run the recording: leave a finished empty file and stay idle.
         WriteHeader();
-        state.files->close(state.file);
+        seams.files->close(state.file);
         state.file = platform::NoFile;
-        state.phase.store(PhaseIdle);
+        shared.phase.store(PhaseIdle);
         return StatusOpenFailed;
     }
-    while (!platform::EventWait(state.reported, IdleWaitMs)) {
+    while (!platform::EventWait(shared.reported, IdleWaitMs)) {
     }
     // Also after a device failure: stop finishes the file (half-started).
-    state.phase.store(PhaseRecording);
-    return state.startResult;
+    shared.phase.store(PhaseRecording);
+    return shared.startResult;
 }
 
 // On the recorder thread.
@@ -206,27 +254,38 @@ int32_t SoundRecorderOpenDevice() noexcept {
 // allowed here (winmm deadlocks on a wave call from its callback).
 void CALLBACK SoundRecorderCallback(HWAVEIN, UINT message, DWORD_PTR, DWORD_PTR param1, DWORD_PTR) {
     if (message != WIM_DATA) return;
-    state.callbacksRunning.fetch_add(1);
-    const bool accepted = state.callbacksAccepted.load();
+    shared.callbacksRunning.fetch_add(1);
+    const bool accepted = shared.callbacksAccepted.load();
     const auto* buffer = reinterpret_cast<const WAVEHDR*>(param1);
     for (int i = 0; i < RecorderBufferCount; ++i) {
         if (buffer != &state.bufferHeaders[i]) continue;
         // Late, after stop, it only notes that the driver let the buffer go.
-        state.returned[i].store(true, std::memory_order_release);
-        if (accepted) platform::EventRaise(state.wake);
+        shared.returned[i].store(true, std::memory_order_release);
+        if (accepted) platform::EventRaise(shared.wake);
     }
-    state.callbacksRunning.fetch_sub(1);
+    shared.callbacksRunning.fetch_sub(1);
+}
+
+RecorderSeamsScope::RecorderSeamsScope(const RecorderSeams& replacement) noexcept : saved_(seams) {
+    seams = replacement;
+}
+
+RecorderSeamsScope::~RecorderSeamsScope() { seams = saved_; }
+
+RecorderView SoundRecorderView() noexcept {
+    return {state.bufferHeaders, state.captureBuffers, state.device, &state.header, state.unprepareResult,
+            state.closeResult};
 }
 
 int32_t SoundRecorderStop() noexcept {
     // One stop does the work; another one meanwhile, or with nothing started, returns 0.
     int recording = PhaseRecording;
-    if (!state.phase.compare_exchange_strong(recording, PhaseStopping)) return 0;
-    state.stopping.store(true);
-    platform::EventRaise(state.wake);
-    platform::ThreadJoin(state.thread);
+    if (!shared.phase.compare_exchange_strong(recording, PhaseStopping)) return 0;
+    shared.stopping.store(true);
+    platform::EventRaise(shared.wake);
+    platform::ThreadJoin(shared.thread);
     const int32_t blocks = state.blockCount;
-    state.phase.store(PhaseIdle);
+    shared.phase.store(PhaseIdle);
     return blocks;
 }
 

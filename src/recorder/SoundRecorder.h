@@ -3,11 +3,9 @@
 // from start to stop, makes every wave call and does all the file work.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "Files.h"
-#include "Sync.h"
 #include "VelorikWAVDistortion.h"
 #include "WAVHeader.h"
 #include "WaveIn.h"
@@ -22,41 +20,35 @@ constexpr int RecorderBufferCount = 5;
 // How long stop waits for the device to give its buffers back.
 constexpr unsigned RecorderReturnTimeoutMs = 5000;
 
-enum RecorderPhase : int { PhaseIdle, PhaseStarting, PhaseRecording, PhaseStopping };
-
-struct SoundRecorderState {
-    int32_t sampleRate = RecorderSampleRate;
-    WAVHeader header{};
-    platform::FileHandle file = platform::NoFile;
-    const platform::FileOps* files = &platform::SystemFiles;  // tests stand in for the disk here
-    WAVEHDR bufferHeaders[RecorderBufferCount]{};
-    HWAVEIN device{};
-    unsigned char captureBuffers[RecorderBufferCount][RecorderBlockBytes]{};
-    int32_t blockCount{};
-
-    // Shared by the host's thread, the recorder thread and the callback.
-    std::atomic<int> phase{PhaseIdle};
-    std::atomic<bool> stopping{false};
-    std::atomic<bool> returned[RecorderBufferCount]{};  // given back by the device, not yet taken
-    std::atomic<bool> callbacksAccepted{false};
-    std::atomic<int> callbacksRunning{0};
-    platform::Event wake{};      // to the recorder thread: a buffer came back, or stop began
-    platform::Event reported{};  // to the host: the device's start result is in
-    platform::Thread thread{};
-    int32_t startResult{};
-
-    // The recorder thread's own.
-    bool deviceOpen{};
-    bool appendEnded{};  // a failed write or the cap: nothing more is appended
-    int queue[RecorderBufferCount]{};  // buffers with the device, in the order they come back
-    int queueHead{};
-    int queued{};
-    // What the device said when stop released it, for diagnosis.
-    MMRESULT unprepareResult{};
-    MMRESULT closeResult{};
+// What a test or a benchmark puts in the recorder's place.
+struct RecorderSeams {
+    const platform::FileOps* files = &platform::SystemFiles;  // the disk
+    int32_t firstBlockCount = 0;  // where a recording's count starts (to reach the cap in a test)
 };
 
-extern SoundRecorderState soundRecorder;
+// Sets the seams for as long as it lives; the previous ones come back however
+// the scope ends. Not while a recording runs.
+class RecorderSeamsScope {
+public:
+    explicit RecorderSeamsScope(const RecorderSeams& seams) noexcept;
+    ~RecorderSeamsScope();
+    RecorderSeamsScope(const RecorderSeamsScope&) = delete;
+    RecorderSeamsScope& operator=(const RecorderSeamsScope&) = delete;
+
+private:
+    RecorderSeams saved_;
+};
+
+// What tests look at: the buffers handed to the device, the device, the last
+// header written and what the device said when the last stop released it.
+struct RecorderView {
+    WAVEHDR* buffers;
+    unsigned char (*captureBuffers)[RecorderBlockBytes];
+    HWAVEIN device;
+    const WAVHeader* header;
+    MMRESULT unprepareResult, closeResult;
+};
+RecorderView SoundRecorderView() noexcept;
 
 int32_t SoundRecorderStart(const VwdChar16* path) noexcept;
 int32_t SoundRecorderOpenDevice() noexcept;

@@ -2,14 +2,33 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
 namespace testing_support {
+
+FileSizeLimit::FileSizeLimit(uint64_t bytes) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return;
+    saved_ = limit.rlim_cur;
+    savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = bytes;
+    took_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = saved_;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, savedHandler_);
+}
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");

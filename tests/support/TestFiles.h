@@ -11,6 +11,22 @@ namespace testing_support {
 
 using Bytes = std::vector<unsigned char>;
 
+// A file-size limit on the process, as a full disk: a write past it fails
+// (SIGXFSZ ignored meanwhile). The old limit comes back however the test ends.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(uint64_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool Took() const { return took_; }
+
+private:
+    uint64_t saved_ = 0;
+    void (*savedHandler_)(int) = nullptr;
+    bool took_ = false;
+};
+
 class TempDir {
 public:
     TempDir();

@@ -99,13 +99,14 @@ TEST(RecorderAtPace, KeepsEverySampleInOrderTwiceAndAcrossAWriteStall) {
         script.pacedMsPerSecond = MsPerAudioSecond;
         DOUBLE(StrictReset)(&script);
         stallOffset = c.stallOffset;
-        soundRecorder.files = &StallingFiles;
+        RecorderSeams stalling;
+        stalling.files = &StallingFiles;
+        const RecorderSeamsScope scope(stalling);
         ASSERT_EQ(SoundRecorderStart(Name(path).c_str()), StatusSuccess);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (Counts().samplesDelivered < 5 * 8000 + 4000 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         const int32_t blocks = SoundRecorderStop();
-        soundRecorder.files = &platform::SystemFiles;
 
         const StrictCounts counts = Counts();
         EXPECT_EQ(counts.samplesDropped, 0u) << "samples arrived while no buffer was queued";
@@ -168,11 +169,12 @@ TEST(RecorderPowerCut, EveryMomentLeavesAValidWavOfDurableBlocksOnly) {
     StrictScript script{};
     script.partialAtStop = 3000;
     DOUBLE(StrictReset)(&script);
-    soundRecorder.files = &JournalFiles;
+    RecorderSeams journaled;
+    journaled.files = &JournalFiles;
+    const RecorderSeamsScope scope(journaled);
     ASSERT_EQ(SoundRecorderStart(Name("journal.wav").c_str()), StatusSuccess);
     for (int b = 0; b < 3; ++b) ASSERT_TRUE(DOUBLE(StrictDeliver)(16000, 1, 2000));
     ASSERT_EQ(SoundRecorderStop(), 4);
-    soundRecorder.files = &platform::SystemFiles;
 
     Bytes recorded = Ramp(3 * 8000 + 1500);
     recorded.resize(4 * 16000, 0);

@@ -80,9 +80,10 @@ TEST_F(Recorder, OpensTheDeviceWithTheCaptureFormatAndQueuesEveryBuffer) {
     const uint32_t format[7] = {WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
     EXPECT_TRUE(std::equal(format, format + 7, counts.openFormat));
     EXPECT_EQ(counts.queued, RecorderBufferCount);
+    const RecorderView view = SoundRecorderView();
     for (int i = 0; i < RecorderBufferCount; ++i) {
-        EXPECT_EQ(soundRecorder.bufferHeaders[i].dwBufferLength, 16000u);
-        EXPECT_EQ(soundRecorder.bufferHeaders[i].lpData, reinterpret_cast<LPSTR>(soundRecorder.captureBuffers[i]));
+        EXPECT_EQ(view.buffers[i].dwBufferLength, 16000u);
+        EXPECT_EQ(view.buffers[i].lpData, reinterpret_cast<LPSTR>(view.captureBuffers[i]));
     }
 }
 
@@ -124,7 +125,7 @@ TEST_F(Recorder, FileIsAValidWavFromStartAndAfterEveryBlock) {
     const StrictCounts counts = Counts();
     EXPECT_EQ(counts.lastUnprepare, MMSYSERR_NOERROR);
     EXPECT_EQ(counts.lastClose, MMSYSERR_NOERROR);
-    EXPECT_EQ(soundRecorder.unprepareResult, MMSYSERR_NOERROR);
+    EXPECT_EQ(SoundRecorderView().unprepareResult, MMSYSERR_NOERROR);
 }
 
 TEST_F(Recorder, PartialBufferAtStopIsPaddedWithSilence) {
@@ -135,7 +136,8 @@ TEST_F(Recorder, PartialBufferAtStopIsPaddedWithSilence) {
         script.lateReturn = late;
         ResetDevice(script);
         // Old audio in the capture buffers must not leak into the padding.
-        for (auto& buffer : soundRecorder.captureBuffers) std::fill(std::begin(buffer), std::end(buffer), 0x5A);
+        const RecorderView view = SoundRecorderView();
+        for (int b = 0; b < RecorderBufferCount; ++b) std::fill(std::begin(view.captureBuffers[b]), std::end(view.captureBuffers[b]), 0x5A);
         ASSERT_EQ(Start("p.wav"), StatusSuccess);
         ASSERT_TRUE(Deliver(RecorderBlockBytes));
         EXPECT_EQ(SoundRecorderStop(), 2);
@@ -211,19 +213,11 @@ TEST_F(Recorder, NameOutsideTheNarrowRangeIsRecordedTo) {
 
 TEST_F(Recorder, DiskFillingMidBlockKeepsCountAndFileInStep) {
     // A file-size limit fails the third block's write part-way, as a full disk would.
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit limit = saved;
-    limit.rlim_cur = 44 + 2 * 16000 + 5000;
-    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-
+    const FileSizeLimit limit(44 + 2 * 16000 + 5000);
+    ASSERT_TRUE(limit.Took());
     ASSERT_EQ(Start("full.wav"), StatusSuccess);
     for (int b = 0; b < 4; ++b) ASSERT_TRUE(Deliver(RecorderBlockBytes));
     const int32_t blocks = SoundRecorderStop();
-
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
     EXPECT_EQ(blocks, 2);
     ExpectWavOf(dir.Path("full.wav"), {RampBlock(0), RampBlock(8000)});
 }
@@ -269,11 +263,12 @@ TEST_F(Recorder, LateCallbacksTouchNothingAndADeadDriverDoesNotHangStop) {
         SoundRecorderStop();
         EXPECT_EQ(std::ifstream(dir.Path(next)).good(), !dead) << "nothing created when refused";
         // Should the driver answer after all, the finished recording is not touched.
-        for (WAVEHDR& buffer : soundRecorder.bufferHeaders) {
-            buffer.dwBytesRecorded = 16000;
-            SoundRecorderCallback(soundRecorder.device, WIM_DATA, 0, reinterpret_cast<DWORD_PTR>(&buffer), 0);
+        const RecorderView view = SoundRecorderView();
+        for (int b = 0; b < RecorderBufferCount; ++b) {
+            view.buffers[b].dwBytesRecorded = 16000;
+            SoundRecorderCallback(view.device, WIM_DATA, 0, reinterpret_cast<DWORD_PTR>(&view.buffers[b]), 0);
         }
-        SoundRecorderCallback(soundRecorder.device, WIM_CLOSE, 0, 0, 0);
+        SoundRecorderCallback(view.device, WIM_CLOSE, 0, 0, 0);
         EXPECT_EQ(ReadFile(dir.Path("late.wav")), finished);
         // Every buffer back: recording may start again.
         ResetDevice();
@@ -283,14 +278,14 @@ TEST_F(Recorder, LateCallbacksTouchNothingAndADeadDriverDoesNotHangStop) {
 }
 
 TEST_F(Recorder, AppendingStopsAtTheLargestCountTheHeaderHolds) {
+    RecorderSeams nearTheCap;
+    nearTheCap.firstBlockCount = RecorderMaxBlocks - 2;
+    const RecorderSeamsScope scope(nearTheCap);
     ASSERT_EQ(SoundRecorderStart(Utf16("/dev/null").c_str()), StatusSuccess);
-    // Two blocks short of the cap; the recorder thread reads the count only
-    // after the callback below wakes it.
-    soundRecorder.blockCount = RecorderMaxBlocks - 2;
     for (int b = 0; b < 3; ++b) ASSERT_TRUE(Deliver(RecorderBlockBytes));
     EXPECT_EQ(SoundRecorderStop(), RecorderMaxBlocks);
-    EXPECT_EQ(soundRecorder.header.dataSize, 4294960000u);
-    EXPECT_EQ(soundRecorder.header.riffSize, 4294960036u);
+    EXPECT_EQ(SoundRecorderView().header->dataSize, 4294960000u);
+    EXPECT_EQ(SoundRecorderView().header->riffSize, 4294960036u);
 }
 
 TEST_F(Recorder, DeviceDeliveringWhileStopRuns) {

@@ -144,13 +144,12 @@ snd_pcm_sframes_t OverrunEveryFifthRead(snd_pcm_t* pcm, void* buffer, snd_pcm_uf
 TEST(WaveInAlsaOverrun, RecordingGoesOnAndTheFileStaysValid) {
     TempDir dir;
     AlsaFileDevice alsa(dir, 1200);
-    velorik::platform::alsaRead = OverrunEveryFifthRead;
+    const velorik::platform::AlsaReadScope overrunning(OverrunEveryFifthRead);
     const std::string path = dir.Path("overrun.wav");
     ASSERT_EQ(velorik::SoundRecorderStart(Utf16(path).c_str()), StatusSuccess);
     for (int i = 0; i < 5000 && ReadFile(path).size() < 44 + 4 * 16000; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const int32_t blocks = velorik::SoundRecorderStop();
-    velorik::platform::alsaRead = snd_pcm_readi;
 
     EXPECT_GE(overruns, 4);
     EXPECT_GE(blocks, 4) << "capture went on after each overrun";

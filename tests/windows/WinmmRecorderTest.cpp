@@ -29,11 +29,11 @@ TEST(RecorderOnWinmm, StopUnpreparesAndClosesAndTheFileMatches) {
         ASSERT_EQ(SoundRecorderStart(path.c_str()), StatusSuccess);
         std::this_thread::sleep_for(std::chrono::milliseconds(1300 + 400 * round));
         const int32_t blocks = SoundRecorderStop();
-        EXPECT_EQ(soundRecorder.unprepareResult, MMSYSERR_NOERROR);
-        EXPECT_EQ(soundRecorder.closeResult, MMSYSERR_NOERROR);
+        EXPECT_EQ(SoundRecorderView().unprepareResult, MMSYSERR_NOERROR);
+        EXPECT_EQ(SoundRecorderView().closeResult, MMSYSERR_NOERROR);
         EXPECT_GE(blocks, 1);
         EXPECT_EQ(FileSize(path.c_str()), 44L + 16000L * blocks);
-        EXPECT_EQ(soundRecorder.header.dataSize, 16000u * blocks);
+        EXPECT_EQ(SoundRecorderView().header->dataSize, 16000u * blocks);
     }
     DeleteFileW(path.c_str());
 }

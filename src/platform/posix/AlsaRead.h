@@ -11,4 +11,16 @@ using AlsaReadFunction = snd_pcm_sframes_t (*)(snd_pcm_t* pcm, void* buffer, snd
 // Read by a capture thread when it starts; set it before opening a device.
 extern AlsaReadFunction alsaRead;
 
+// Sets the read for as long as it lives; the previous one comes back however the scope ends.
+class AlsaReadScope {
+public:
+    explicit AlsaReadScope(AlsaReadFunction read) noexcept : saved_(alsaRead) { alsaRead = read; }
+    ~AlsaReadScope() { alsaRead = saved_; }
+    AlsaReadScope(const AlsaReadScope&) = delete;
+    AlsaReadScope& operator=(const AlsaReadScope&) = delete;
+
+private:
+    AlsaReadFunction saved_;
+};
+
 }  // namespace velorik::platform
