@@ -1,13 +1,15 @@
 // What the recorder costs per second of audio, syncs included. With "fake" the
 // blocks come from the strict wave input as fast as the recorder takes them,
 // and the syncs are counted; with "alsa" they come from the real library over
-// ALSA's (unpaced) file plugin. Both time the stop call.
+// ALSA's default device: unpaced through the file plugin, or at real time through
+// a sound server, for SECONDS (default 0.2). Both time the stop call.
 // Prints: blocks, CPU seconds per block, syncs per block (-1: not counted), stop ms.
 #include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -47,10 +49,11 @@ const velorik::platform::FileOps CountingFiles = {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: recorder_cost OUT\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: recorder_cost OUT [SECONDS]\n");
         return 2;
     }
+    [[maybe_unused]] const double seconds = argc == 3 ? std::atof(argv[2]) : 0.2;  // at real time only
     const double before = CpuSeconds();
     using Clock = std::chrono::steady_clock;
     Clock::time_point stopAt;
@@ -72,7 +75,7 @@ int main(int argc, char** argv) {
     if (blocks > 0) syncsPerBlock = syncsForBlocks / blocks;
 #else
     if (SoundRecorderStart(Widen(argv[1]).c_str()) != StatusSuccess) return 1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     stopAt = Clock::now();
     blocks = SoundRecorderStop();
 #endif

@@ -161,7 +161,7 @@ if command -v pulseaudio >/dev/null; then
         --use-pid-file=no >/dev/null 2>&1 &
     server=$!
     for _ in $(seq 100); do [ -S "$pa/native" ] && break; sleep 0.1; done
-    HOME=$pa XDG_RUNTIME_DIR=$pa ALSA_CONFIG_PATH=$pa/asound.conf "$bin/bench/bench_recorder_alsa" "$work/pulse.wav" |
+    HOME=$pa XDG_RUNTIME_DIR=$pa ALSA_CONFIG_PATH=$pa/asound.conf "$bin/bench/bench_recorder_alsa" "$work/pulse.wav" 30 |
         row "PulseAudio, real time" || echo "(PulseAudio: no recording; is libasound2-plugins installed?)"
     kill "$server"; wait "$server" 2>/dev/null || true
 fi
