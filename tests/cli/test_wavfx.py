@@ -499,6 +499,8 @@ class WavfxTest(unittest.TestCase):
         self.assertEqual(result.stderr, "")
         samples = self.assert_valid_recording(self.path("wavfx-demo/recording.wav"))
         self.assertEqual(len(samples), 16000)
+        self.assertEqual(sorted(os.listdir(self.path("wavfx-demo"))),
+                         ["recording.wav", "tone-clipped.wav", "tone.svg", "tone.wav"], "the played tone is gone")
 
     def test_record_seconds_are_blocks_and_a_second_recording_is_refused(self):
         device = PacedDevice(self.dir.name)

@@ -4,6 +4,7 @@
 #include <memory>
 #include <system_error>
 
+#include "Cleanup.h"
 #include "Commands.h"
 #include "Files.h"
 #include "Plot.h"
@@ -61,11 +62,21 @@ int RecordTwoSeconds(const std::string& dir, const std::vector<int16_t>& tone) {
     const std::string recording = dir + "/recording.wav", source = dir + "/tone.raw";
     std::string missing, error;
     bool builtIn = false;
+    // The tone played as a device is the demo's own, gone when the demo is.
+    struct Played {
+        std::string path;
+        int slot = -1;
+        ~Played() {
+            if (!path.empty()) std::remove(path.c_str());
+            cleanup::Unregister(slot);
+        }
+    } played;
     if (!sys::CaptureDeviceReady(missing)) {
+        played.path = source;
+        played.slot = cleanup::Register(source);
         File raw = OpenFile(source, "wb");
         if (!raw || std::fwrite(tone.data(), 2, tone.size(), raw.get()) != tone.size() ||
             std::fclose(raw.release()) != 0 || !sys::UseRawFileAsCaptureDevice(source, error)) {
-            std::remove(source.c_str());
             std::printf("\n3. No capture device to record from (%s), and no built-in one: %s; recording skipped\n",
                         missing.c_str(), error.empty() ? sys::LastError().c_str() : error.c_str());
             return 0;
