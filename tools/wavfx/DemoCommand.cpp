@@ -4,7 +4,6 @@
 #include <memory>
 #include <system_error>
 
-#include "Cleanup.h"
 #include "Commands.h"
 #include "Files.h"
 #include "Plot.h"
@@ -59,24 +58,15 @@ void ShowEnvelope(const char* title, const std::vector<int16_t>& samples) {
 // demo's own tone played through a file-fed device of this process; a
 // recording of the tone is checked sample for sample.
 int RecordTwoSeconds(const std::string& dir, const std::vector<int16_t>& tone) {
-    const std::string recording = dir + "/recording.wav", source = dir + "/tone.raw";
+    const std::string recording = dir + "/recording.wav";
     std::string missing, error;
     bool builtIn = false;
-    // The tone played as a device is the demo's own, gone when the demo is.
-    struct Played {
-        std::string path;
-        int slot = -1;
-        ~Played() {
-            if (!path.empty()) std::remove(path.c_str());
-            cleanup::Unregister(slot);
-        }
-    } played;
+    Temporary played;  // the tone played as a device: the demo's own, gone when the demo is
     if (!sys::CaptureDeviceReady(missing)) {
-        played.path = source;
-        played.slot = cleanup::Register(source);
-        File raw = OpenFile(source, "wb");
-        if (!raw || std::fwrite(tone.data(), 2, tone.size(), raw.get()) != tone.size() ||
-            std::fclose(raw.release()) != 0 || !sys::UseRawFileAsCaptureDevice(source, error)) {
+        File raw{nullptr, std::fclose};
+        if (!played.Create(recording, error) || !(raw = OpenFile(played.Path(), "wb")) ||
+            std::fwrite(tone.data(), 2, tone.size(), raw.get()) != tone.size() || std::fclose(raw.release()) != 0 ||
+            !sys::UseRawFileAsCaptureDevice(played.Path(), error)) {
             std::printf("\n3. No capture device to record from (%s), and no built-in one: %s; recording skipped\n",
                         missing.c_str(), error.empty() ? sys::LastError().c_str() : error.c_str());
             return 0;
