@@ -27,7 +27,7 @@ bool Output::Open(const std::string& name, bool replace, const std::vector<sys::
                   bool needsFile) {
     name_ = target_ = name;
     const auto out = name == "-" ? sys::StandardOutputId() : sys::IdOf(name);
-    standardOutput_ = NamesStandardOutput(name);
+    standardOutput_ = name == "-" || (out && out == sys::StandardOutputId());
     if (out && std::find(inputs.begin(), inputs.end(), *out) != inputs.end()) {
         error = standardOutput_ && name == "-" ? "standard output is an input too; choose another output"
                                                : "is an input too; choose another output";

@@ -41,7 +41,7 @@ Plan MakePlan(const Source& input, const velorik::WavLayout* layout, const Outpu
         plan.dataOffset = layout->dataOffset;
         if (layout->sized || !layout->dataToEnd) plan.sampleBytes = layout->dataSize - layout->dataSize % 2;
     }
-    plan.direct = input.IsFile() && (plan.raw || plan.dataOffset >= HeaderBytes) && sys::LibraryCanOpen(input.Path());
+    plan.direct = input.IsFile() && (plan.raw || plan.dataOffset >= HeaderBytes) && sys::LibraryCanOpen(input.Name());
     plan.patch = plan.direct && output.IsFile() && sys::LibraryCanOpen(output.Temporary());
     return plan;
 }
@@ -59,7 +59,7 @@ uint64_t CountFrom(const Plan& plan) { return plan.raw ? HeaderBytes : plan.data
 // file on a thread of its own while the pass runs.
 std::future<std::optional<uint64_t>> CountBeside(const Source& input, const Plan& plan, int32_t threshold) {
     const uint64_t from = CountFrom(plan), end = plan.End(*input.Size());
-    return std::async(std::launch::async, [path = input.Path(), from, end, threshold] {
+    return std::async(std::launch::async, [path = input.Name(), from, end, threshold] {
         File file = OpenFile(path, "rb");
         return file && end > from ? CountClipped(file.get(), from, end - from, threshold) : std::optional<uint64_t>(0);
     });
@@ -116,7 +116,7 @@ void Feed(Source& input, const Plan& plan, const velorik::WavLayout* layout, std
         const auto n = static_cast<std::size_t>(got);
         // In the literal pass the first 44 bytes are no samples.
         const std::size_t skip = plan.raw && at < HeaderBytes ? static_cast<std::size_t>(std::min<uint64_t>(HeaderBytes - at, n)) : 0;
-        fed.changed += CountChanged(run.data() + skip / 2, (n - skip) / 2, t);
+        fed.changed += velorik::CountClipChanges(run.data() + skip / 2, (n - skip) / 2, t);
         if (std::fwrite(bytes, 1, n, to) != n) break;  // the library stopped reading
         fed.bytes += n;
         at += n;
@@ -150,7 +150,7 @@ PassResult Patched(Source& input, const Plan& plan, Output& output, int32_t thre
     const uint64_t size = *input.Size(), end = plan.End(size);
     auto count = CountBeside(input, plan, threshold);
     const int32_t status =
-        WAVDistortion(ToUtf16(input.Path()).c_str(), ToUtf16(output.Temporary()).c_str(), threshold);
+        WAVDistortion(ToUtf16(input.Name()).c_str(), ToUtf16(output.Temporary()).c_str(), threshold);
     result.changed = count.get();
     result.samples = SamplesBetween(CountFrom(plan), end);
     if (status != StatusSuccess) {
@@ -223,7 +223,7 @@ PassResult Piped(Source& input, const Plan& plan, const velorik::WavLayout* layo
     });
     std::future<std::optional<uint64_t>> count;
     if (plan.direct) count = CountBeside(input, plan, threshold);
-    const int32_t status = WAVDistortion(ToUtf16(plan.direct ? input.Path() : in.Name()).c_str(),
+    const int32_t status = WAVDistortion(ToUtf16(plan.direct ? input.Name() : in.Name()).c_str(),
                                          ToUtf16(out.Name()).c_str(), threshold);
     in.LibraryDone();
     out.LibraryDone();

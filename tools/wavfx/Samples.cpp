@@ -68,10 +68,6 @@ std::optional<std::vector<double>> ChannelPeaks(velorik::ByteSource& source, vel
     return peaks;
 }
 
-uint64_t CountChanged(const int16_t* samples, std::size_t count, int16_t threshold) {
-    return velorik::CountClipChanges(samples, count, threshold);
-}
-
 std::optional<uint64_t> CountClipped(std::FILE* file, uint64_t offset, uint64_t size, int32_t threshold) {
     const int16_t t = velorik::ThresholdFromArgument(threshold);
     if (!sys::Seek(file, offset)) return std::nullopt;
@@ -80,7 +76,7 @@ std::optional<uint64_t> CountClipped(std::FILE* file, uint64_t offset, uint64_t 
     for (uint64_t left = size - size % 2; left > 0;) {
         const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, ChunkBytes));
         if (std::fread(chunk.data(), 1, want, file) != want) return std::nullopt;
-        changed += CountChanged(chunk.data(), want / 2, t);
+        changed += velorik::CountClipChanges(chunk.data(), want / 2, t);
         left -= want;
     }
     return changed;

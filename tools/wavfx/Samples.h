@@ -17,9 +17,8 @@ namespace wavfx {
 // says how many there were.
 std::optional<std::vector<double>> ChannelPeaks(velorik::ByteSource& source, velorik::WavLayout& layout);
 
-// How many of `count` samples the library's clip at `threshold` changes.
-std::uint64_t CountChanged(const std::int16_t* samples, std::size_t count, std::int16_t threshold);
-// The same over the 16-bit samples in [offset, offset + size) of a file; nullopt on a read error.
+// How many of the 16-bit samples in [offset, offset + size) of a file the library's clip at
+// `threshold` (its low 16 bits, signed) changes; nullopt on a read error.
 std::optional<std::uint64_t> CountClipped(std::FILE* file, std::uint64_t offset, std::uint64_t size,
                                           std::int32_t threshold);
 

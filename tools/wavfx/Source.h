@@ -21,9 +21,8 @@ public:
     std::optional<std::uint64_t> Size() const override { return isFile_ ? std::optional<std::uint64_t>(size_) : std::nullopt; }
 
     bool IsFile() const { return isFile_; }
+    // As given; for a file, also what the library opens.
     const std::string& Name() const { return name_; }
-    // What the library opens: the file's own name.
-    const std::string& Path() const { return name_; }
     // A stream's bytes before its position, as read (kept until the samples start).
     const std::vector<unsigned char>& Kept() const { return kept_; }
     void StopKeeping() { keeping_ = false; }
