@@ -80,7 +80,7 @@ int RecordTwoSeconds(const std::string& dir, const std::vector<int16_t>& tone) {
     RecordOptions options;
     options.seconds = 2;
     options.quiet = true;
-    options.replace = true;
+    options.existing = Existing::Replace;
     if (Record(recording, options) != 0) return 1;
     const auto got = ReadSamples(recording);
     if (got.size() != 16000) return Fail(recording, "holds " + std::to_string(got.size()) + " samples, not 16000");
@@ -92,18 +92,8 @@ int RecordTwoSeconds(const std::string& dir, const std::vector<int16_t>& tone) {
 
 }  // namespace
 
-int RunDemo(const Args& args) {
-    if (WantsHelp(args)) {
-        std::puts(
-            "usage: wavfx demo\n\n"
-            "Writes a test tone to wavfx-demo/tone.wav, distorts it at threshold 8000 into\n"
-            "wavfx-demo/tone-clipped.wav and shows the difference, also as wavfx-demo/tone.svg; then\n"
-            "records two seconds into\n"
-            "wavfx-demo/recording.wav, from the capture device or, where there is none, from the\n"
-            "tone itself played through a file-fed device, and checks the recording.");
-        return 0;
-    }
-    if (!args.empty()) return Usage("demo");
+int RunDemo(const Invocation& call) {
+    if (!call.Operands().empty()) return call.Usage("no operands");
     std::error_code error;
     std::filesystem::create_directory(Folder, error);
     const std::string dir = Folder, tone = dir + "/tone.wav", clipped = dir + "/tone-clipped.wav";
@@ -128,7 +118,7 @@ int RunDemo(const Args& args) {
     ShowEnvelope("   after:", result);
     PlotRequest plot{tone, clipped, Threshold};
     const std::string svg = dir + "/tone.svg";
-    if (WritePlotFile(plot, svg, true) != 0) return 1;
+    if (WritePlotFile(plot, svg, Existing::Replace) != 0) return 1;
     std::printf("   the same as a picture: %s (a browser opens it)\n", svg.c_str());
     return RecordTwoSeconds(dir, signal);
 }

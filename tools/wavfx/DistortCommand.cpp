@@ -27,7 +27,8 @@ constexpr uint64_t LargeFileBytes = 100'000'000;
 struct Options {
     std::string in, out;
     long long threshold = 0;
-    bool replace = false, raw = false;
+    Existing existing = Existing::Refuse;
+    bool raw = false;
 };
 
 // What went wrong with one file, naming the file it concerns.
@@ -92,7 +93,8 @@ int DistortOne(const Options& options) {
     const bool toStdout = NamesStandardOutput(options.out);
     Output output;
     std::string error;
-    if (!output.Open(options.out, options.replace, IdsOf({options.in}), error)) return Fail(options.out, error);
+    if (!output.Open(options.out, options.existing, IdsOf({options.in}), error))
+        return output.Skipped() ? Skipped(options.out) : Fail(options.out, error);
     sys::StdoutCapture capture;  // the library's line, shown once all is done
     const auto failure = DistortFile(options.in, output, options, progress ? &*progress : nullptr, outcome);
     const std::string said = capture.Release();
@@ -125,7 +127,7 @@ int DistortMany(const Options& options, const std::vector<std::string>& inputs, 
     Progress& progress = *bar;
     std::atomic<std::size_t> next{0};
     std::mutex lock;
-    std::size_t failed = 0;
+    std::size_t failed = 0, skipped = 0;
     uint64_t changed = 0, samples = 0;
     auto work = [&] {
         for (std::size_t i; (i = next++) < inputs.size();) {
@@ -135,12 +137,15 @@ int DistortMany(const Options& options, const std::vector<std::string>& inputs, 
             std::optional<Failure> failure;
             if (outputs[i].empty())
                 failure = Failure{inputs[i], "another input has the same name"};
-            else if (!output.Open(outputs[i], options.replace, ids, error))
+            else if (!output.Open(outputs[i], options.existing, ids, error))
                 failure = Failure{outputs[i], error};
             else
                 failure = DistortFile(inputs[i], output, options, &progress, outcome);
             std::lock_guard<std::mutex> held(lock);
-            if (failure) {
+            if (output.Skipped()) {
+                ++skipped;
+                progress.Message("wavfx: " + Printable(outputs[i]) + ": exists; skipped (-n)");
+            } else if (failure) {
                 ++failed;
                 progress.Message("wavfx: " + Printable(failure->name) + ": " + Printable(failure->reason));
                 continue;
@@ -159,80 +164,42 @@ int DistortMany(const Options& options, const std::vector<std::string>& inputs, 
     const std::string said = capture.Release();
     bar.reset();
     std::fputs(said.c_str(), stdout);
+    std::string others;
+    if (skipped) others += ", " + std::to_string(skipped) + " skipped (they exist)";
+    if (failed) others += ", " + std::to_string(failed) + " failed";
     std::fprintf(stderr, "wavfx: %zu of %zu file(s) distorted into %s%s; %llu of %llu samples clipped in them\n",
-                 inputs.size() - failed, inputs.size(), Printable(dir).c_str(),
-                 failed ? (", " + std::to_string(failed) + " failed").c_str() : "",
+                 inputs.size() - failed - skipped, inputs.size(), Printable(dir).c_str(), others.c_str(),
                  static_cast<unsigned long long>(changed), static_cast<unsigned long long>(samples));
     return failed == 0 ? 0 : 1;
 }
 
 }  // namespace
 
-bool WantsHelp(const Args& args) {
-    for (const auto& arg : args)
-        if (arg == "--help" || arg == "-h") return true;
-    return false;
-}
-
-int RunDistort(const Args& args) {
-    const std::string synopsis =
-        "distort IN OUT THRESHOLD [-y] [--raw]\n"
-        "       wavfx distort -t THRESHOLD IN... -o DIR [-j N] [-y] [--raw]";
-    if (WantsHelp(args)) {
-        std::printf(
-            "usage: wavfx %s\n\n"
-            "Hard-clips the 16-bit PCM samples of IN into [-THRESHOLD, THRESHOLD] (0..32767) and writes\n"
-            "OUT. Only the data chunk's samples change; every other byte of IN is kept, whatever its\n"
-            "chunk layout. IN or OUT may be - (standard input or output); pipes and FIFOs work too.\n"
-            "The second form writes every IN into DIR under its own name, N at a time (default: one per\n"
-            "core); one failure does not stop the others, and the exit status is 0 only when all worked.\n"
-            "Long work shows a progress bar on a terminal.\n\n"
-            "  -y      replace an output that exists (without -y an existing file is never touched)\n"
-            "  --raw   the library's literal pass: copy IN's first 44 bytes and clip every byte pair\n"
-            "          after them, whatever the file holds; THRESHOLD's low 16 bits are taken as a\n"
-            "          signed value, so any 32-bit number is accepted\n",
-            synopsis.c_str());
-        return 0;
-    }
+int RunDistort(const Invocation& call) {
     Options options;
-    std::vector<std::string> positional;
-    std::string dir, threshold;
+    if (!call.WhenExists(options.existing)) return call.Usage("-y and -n contradict each other");
+    options.raw = call.Has("raw");
+    std::vector<std::string> inputs = call.Operands();
+    std::string threshold = call.Value("threshold");
     long long jobs = static_cast<long long>(std::max(1u, std::thread::hardware_concurrency()));
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (arg == "-y") {
-            options.replace = true;
-        } else if (arg == "--raw") {
-            options.raw = true;
-        } else if (arg == "-o" && hasValue) {
-            dir = args[++i];
-        } else if (arg == "-t" && hasValue) {
-            threshold = args[++i];
-        } else if (arg == "-j" && hasValue) {
-            if (!ParseInt(args[++i], jobs) || jobs < 1) return Usage(synopsis);
-        } else if (arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9')) {
-            return Usage(synopsis);
-        } else {
-            positional.push_back(arg);
-        }
+    if (call.Has("jobs") && (!ParseInt(call.Value("jobs"), jobs) || jobs < 1))
+        return call.Usage("-j takes a whole number of files, 1 or more");
+    const bool many = call.Has("output");
+    if (!many && !call.Has("threshold") && inputs.size() == 3) {
+        threshold = inputs.back();
+        inputs.pop_back();
     }
-    const bool many = !dir.empty();
-    if (!many && threshold.empty() && positional.size() == 3) {
-        threshold = positional.back();
-        positional.pop_back();
-    }
-    if ((many ? positional.empty() || threshold.empty() : positional.size() != 2) ||
-        !ParseInt(threshold, options.threshold) || options.threshold < INT32_MIN || options.threshold > INT32_MAX)
-        return Usage(synopsis + " (THRESHOLD a whole number)");
+    if (many ? inputs.empty() : inputs.size() != 2) return call.Usage(many ? "no IN to distort" : "IN and OUT expected");
+    if (!ParseInt(threshold, options.threshold) || options.threshold < INT32_MIN || options.threshold > INT32_MAX)
+        return call.Usage(threshold.empty() ? "no THRESHOLD" : "THRESHOLD '" + threshold + "' is not a whole number");
     if (!options.raw && (options.threshold < 0 || options.threshold > 32767)) {
         std::fprintf(stderr, "wavfx: THRESHOLD %lld is outside 0..32767; --raw hands any value to the library as it is\n",
                      options.threshold);
         return 2;
     }
-    if (many) return DistortMany(options, positional, dir, jobs);
-    options.in = positional[0];
-    options.out = positional[1];
+    if (many) return DistortMany(options, inputs, call.Value("output"), jobs);
+    options.in = inputs[0];
+    options.out = inputs[1];
     return DistortOne(options);
 }
 

@@ -79,50 +79,66 @@ void PrintJson(const std::string& name, const WavLayout& layout, const std::opti
     std::printf("],\n \"problems\": [");
     for (std::size_t i = 0; i < layout.problems.size(); ++i)
         std::printf("%s%s", i ? ", " : "", JsonString(layout.problems[i]).c_str());
-    std::printf("]}\n");
+    std::printf("]}");
 }
 
 }  // namespace
 
-int RunInfo(const Args& args) {
-    if (WantsHelp(args)) {
-        std::puts(
-            "usage: wavfx info FILE [--json]\n\n"
-            "Walks FILE's RIFF chunks and shows its format, channels, rate, duration, the peak of each\n"
-            "channel, its chunks, whether it is in the library's 44-byte layout and whether its sizes\n"
-            "match the file. FILE may be - (standard input). --json prints one JSON object instead.");
-        return 0;
-    }
-    std::string name;
-    bool json = false;
-    for (const std::string& arg : args) {
-        if (arg == "--json")
-            json = true;
-        else if (name.empty() && (arg == "-" || arg.rfind("-", 0) != 0))
-            name = arg;
-        else
-            return Usage("info FILE [--json]");
-    }
-    if (name.empty()) return Usage("info FILE [--json]");
+namespace {
 
+// Shows one file; false (said on stderr) when it cannot be read.
+// `before` goes out first: what separates it from the file shown before it.
+bool ShowFile(const std::string& name, bool json, const char* before, std::string& error) {
     Source source;
-    std::string error;
-    if (!source.Open(name, error)) return Fail(name, error);
+    if (!source.Open(name, error)) return false;
     auto layout = velorik::ReadWavLayout(source);
-    if (!layout) return Fail(name, "reading failed: " + source.Error());
-    if (!layout->isWave)
-        return Fail(name, "not a WAV file (it starts with '" + Printable(layout->form) + "'" +
-                              (layout->sized ? ", " + std::to_string(layout->fileSize) + " bytes)" : ")"));
+    if (!layout) {
+        error = "reading failed: " + source.Error();
+        return false;
+    }
+    if (!layout->isWave) {
+        error = "not a WAV file (it starts with '" + Printable(layout->form) + "'" +
+                (layout->sized ? ", " + std::to_string(layout->fileSize) + " bytes)" : ")");
+        return false;
+    }
     source.StopKeeping();
     const auto peaks = ChannelPeaks(source, *layout);
     // A stream is read once: what follows its samples is known only now.
-    if (!layout->sized && peaks && !velorik::ReadChunksAfterData(source, *layout))
-        return Fail(name, "reading failed: " + source.Error());
+    if (!layout->sized && peaks && !velorik::ReadChunksAfterData(source, *layout)) {
+        error = "reading failed: " + source.Error();
+        return false;
+    }
+    std::fputs(before, stdout);
     if (json)
         PrintJson(name, *layout, peaks);
     else
         PrintText(name, *layout, peaks);
-    return 0;
+    return true;
+}
+
+}  // namespace
+
+int RunInfo(const Invocation& call) {
+    const auto& files = call.Operands();
+    if (files.empty()) return call.Usage("no FILE");
+    const bool json = call.Has("json"), array = json && files.size() > 1;
+    int status = 0;
+    std::size_t shown = 0;  // text blocks are a blank line apart, an array's objects a comma
+    if (array) std::fputs("[", stdout);
+    for (const std::string& name : files) {
+        const char* before = shown == 0 ? "" : array ? ",\n " : "\n";
+        std::string error;
+        if (ShowFile(name, json, before, error)) {
+            ++shown;
+            continue;
+        }
+        status = Fail(name, error);
+        if (!array) continue;
+        std::printf("%s{\"file\": %s, \"error\": %s}", before, JsonString(name).c_str(), JsonString(error).c_str());
+        ++shown;
+    }
+    if (json && shown > 0) std::fputs(array ? "]\n" : "\n", stdout);
+    return status;
 }
 
 }  // namespace wavfx

@@ -23,7 +23,7 @@ bool NamesStandardOutput(const std::string& name) {
     return id && id == sys::StandardOutputId();
 }
 
-bool Output::Open(const std::string& name, bool replace, const std::vector<sys::FileId>& inputs, std::string& error,
+bool Output::Open(const std::string& name, Existing existing, const std::vector<sys::FileId>& inputs, std::string& error,
                   bool needsFile) {
     name_ = target_ = name;
     const auto out = name == "-" ? sys::StandardOutputId() : sys::IdOf(name);
@@ -42,8 +42,9 @@ bool Output::Open(const std::string& name, bool replace, const std::vector<sys::
         error = "is a directory";
         return false;
     }
-    if (kind == Kind::Regular && !replace) {
-        error = "exists; -y replaces it";
+    if (kind == Kind::Regular && existing != Existing::Replace) {
+        skipped_ = existing == Existing::Skip;
+        error = skipped_ ? "exists; skipped (-n)" : "exists; -y replaces it, -n skips it";
         return false;
     }
     isFile_ = kind == Kind::Regular || kind == Kind::Missing;

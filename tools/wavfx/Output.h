@@ -1,7 +1,8 @@
 // The one rule for every file a command writes where the user said:
 // - an input of the command is never its output (through links too);
 // - an existing regular file is refused unless -y, and is replaced in one
-//   step from a temporary beside it, so it is never seen half-written;
+//   step from a temporary beside it, so it is never seen half-written; with
+//   -n it is skipped, which is no failure;
 // - anything else that exists (standard output, a FIFO, a device node) is
 //   written through as it is, never replaced or unlinked;
 // - a write or close that fails is the command's failure.
@@ -16,6 +17,9 @@
 
 namespace wavfx {
 
+// What to do with an existing regular file: refuse it, replace it (-y) or skip it (-n).
+enum class Existing { Refuse, Replace, Skip };
+
 class Output {
 public:
     Output() = default;
@@ -25,8 +29,10 @@ public:
 
     // Applies the rule to `name` ("-" is standard output); `error` says why not.
     // With `needsFile`, only a regular file (or none yet) will do.
-    bool Open(const std::string& name, bool replace, const std::vector<sys::FileId>& inputs, std::string& error,
+    bool Open(const std::string& name, Existing existing, const std::vector<sys::FileId>& inputs, std::string& error,
               bool needsFile = false);
+    // Open said no because the output exists and -n skips it.
+    bool Skipped() const { return skipped_; }
     const std::string& Name() const { return name_; }
     // A regular file, written through Temporary() and moved over Target() by Commit.
     bool IsFile() const { return isFile_; }
@@ -42,7 +48,7 @@ public:
 
 private:
     std::string name_, target_;
-    bool isFile_ = false, standardOutput_ = false;
+    bool isFile_ = false, standardOutput_ = false, skipped_ = false;
     wavfx::Temporary temporary_;
     std::FILE* stream_ = nullptr;
 };

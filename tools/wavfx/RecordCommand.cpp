@@ -57,7 +57,8 @@ bool KeepBlocks(const std::string& path, uint64_t blocks) {
 int Record(const std::string& path, const RecordOptions& options) {
     std::string error;
     Output output;  // its rule only: the recorder writes the file in place, at offsets
-    if (!output.Open(path, options.replace, {}, error, true)) return Fail(path, error);
+    if (!output.Open(path, options.existing, {}, error, true))
+        return output.Skipped() ? Skipped(path) : Fail(path, error);
     const bool created = KindOf(path) == Kind::Missing;
     // The device first, and with the format it will be asked for, so that a
     // recording that cannot start leaves the file as it was.
@@ -130,54 +131,22 @@ int Record(const std::string& path, const RecordOptions& options) {
     return 0;
 }
 
-int RunRecord(const Args& args) {
-    const char* synopsis = "record OUT [--seconds N] [--device NAME] [-y] [--quiet]";
-    if (WantsHelp(args)) {
-        std::printf(
-            "usage: wavfx %s\n\n"
-            "Records 8000 Hz mono 16-bit audio from the capture device into OUT, in whole one-second\n"
-            "blocks: N of them with --seconds N, else until Ctrl-C or SIGTERM. The first signal\n"
-            "finishes the file and exits with 0; a second one exits at once (the file stays a valid\n"
-            "WAV of the blocks written). On a terminal a line shows elapsed time, blocks and the\n"
-            "last second's peak.\n\n"
-            "  --device NAME  record from NAME (see wavfx devices) instead of the default\n"
-            "  -y             replace OUT if it exists (an existing file is otherwise never touched)\n"
-            "  --quiet        print nothing but errors\n\n"
-            "Exits with 1 when no device opens, when OUT cannot be written, or when a write fails\n"
-            "mid-recording (a full disk): it then says how many blocks the file holds.\n",
-            synopsis);
-        return 0;
-    }
-    std::string path, device;
+int RunRecord(const Invocation& call) {
     RecordOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const bool hasValue = i + 1 < args.size();
-        if (args[i] == "--quiet") {
-            options.quiet = true;
-        } else if (args[i] == "-y") {
-            options.replace = true;
-        } else if (args[i] == "--seconds" && hasValue && ParseInt(args[i + 1], options.seconds) && options.seconds > 0) {
-            ++i;
-        } else if (args[i] == "--device" && hasValue && !args[i + 1].empty()) {
-            device = args[++i];
-        } else if (path.empty() && args[i].rfind("-", 0) != 0) {
-            path = args[i];
-        } else {
-            return Usage(synopsis);
-        }
-    }
-    if (path.empty()) return Usage(synopsis);
+    if (!call.WhenExists(options.existing)) return call.Usage("-y and -n contradict each other");
+    options.quiet = call.Has("quiet");
+    if (call.Has("duration") && (!ParseInt(call.Value("duration"), options.seconds) || options.seconds < 1))
+        return call.Usage("-d takes a whole number of seconds, 1 or more");
+    if (call.Operands().size() != 1) return call.Usage(call.Operands().empty() ? "no OUT" : "one OUT only");
+    const std::string device = call.Value("device");
+    if (call.Has("device") && device.empty()) return call.Usage("-D needs a device name");
     std::string error;
     if (!device.empty() && !sys::UseCaptureDevice(device, error)) return Fail(device, error);
-    return Record(path, options);
+    return Record(call.Operands()[0], options);
 }
 
-int RunDevices(const Args& args) {
-    if (WantsHelp(args)) {
-        std::puts("usage: wavfx devices\n\nLists the capture devices, with the names wavfx record --device takes.");
-        return 0;
-    }
-    if (!args.empty()) return Usage("devices");
+int RunDevices(const Invocation& call) {
+    if (!call.Operands().empty()) return call.Usage("no operands");
     return sys::ListCaptureDevices();
 }
 

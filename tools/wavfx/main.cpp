@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "Cleanup.h"
-#include "Commands.h"
+#include "CommandTable.h"
 #include "System.h"
 #include "Text.h"
 
@@ -12,36 +12,26 @@
 
 namespace wavfx {
 
-namespace {
+bool Invocation::WhenExists(Existing& existing) const {
+    if (Has("overwrite") && Has("no-clobber")) return false;
+    existing = Has("overwrite") ? Existing::Replace : Has("no-clobber") ? Existing::Skip : Existing::Refuse;
+    return true;
+}
 
-const char* const Synopsis =
-    "usage: wavfx COMMAND [ARGS]\n"
-    "\n"
-    "  distort IN OUT THRESHOLD [-y] [--raw]\n"
-    "                             hard-clip IN's 16-bit samples at +-THRESHOLD into OUT\n"
-    "  record OUT [--seconds N] [--device NAME] [-y] [--quiet]\n"
-    "                             record 8000 Hz mono 16-bit audio from a capture device\n"
-    "  distort -t THRESHOLD IN... -o DIR [-j N] [-y] [--raw]\n"
-    "                             the same for many files, N at a time\n"
-    "  plot IN [OUT] -o FILE.svg [-t THRESHOLD] [-y]\n"
-    "                             draw IN's waveform (and OUT's over it) as SVG\n"
-    "  info FILE [--json]         show a WAV file's format, chunks, duration and peak levels\n"
-    "  devices                    list the capture devices\n"
-    "  demo                       distort a built-in test signal and record two seconds\n"
-    "\n"
-    "'wavfx COMMAND --help' describes one command; 'wavfx --version' tells the version.\n"
-    "Exit status: 0 success, 1 failure (the message names the file and the reason), 2 usage.\n";
-
-}  // namespace
-
-int Usage(const std::string& synopsis) {
-    std::fprintf(stderr, "usage: wavfx %s\n", synopsis.c_str());
+int Invocation::Usage(const std::string& why) const {
+    std::fprintf(stderr, "wavfx %s: %s\n%s'wavfx %s --help' describes it.\n", command.name, Printable(why).c_str(),
+                 command.usage, command.name);
     return 2;
 }
 
 int Fail(const std::string& name, const std::string& reason) {
     std::fprintf(stderr, "wavfx: %s: %s\n", Printable(name).c_str(), Printable(reason).c_str());
     return 1;
+}
+
+int Skipped(const std::string& name) {
+    std::fprintf(stderr, "wavfx: %s: exists; skipped (-n)\n", Printable(name).c_str());
+    return 0;
 }
 
 namespace {
@@ -59,27 +49,46 @@ int FinishStandardOutput(int status) {
     return status != 0 ? status : 1;
 }
 
+const CommandSpec* Find(const std::string& name) {
+    for (std::size_t i = 0; i < CommandCount; ++i)
+        if (name == Commands[i].name) return &Commands[i];
+    return nullptr;
+}
+
+// -h or --help anywhere before "--" asks for help, whatever else the line holds.
+bool WantsHelp(const Args& args) {
+    for (const auto& arg : args) {
+        if (arg == "--") return false;
+        if (arg == "--help" || arg == "-h") return true;
+    }
+    return false;
+}
+
 int Run(const std::vector<std::string>& all) {
     if (all.size() < 2 || all[1] == "--help" || all[1] == "-h") {
-        std::fputs(Synopsis, all.size() < 2 ? stderr : stdout);
+        std::fputs(Overview, all.size() < 2 ? stderr : stdout);
         return all.size() < 2 ? 2 : 0;
     }
     if (all[1] == "--version") {
         std::printf("wavfx %s (VelorikWAVDistortion %s)\n", WAVFX_VERSION, WAVFX_VERSION);
         return 0;
     }
+    const CommandSpec* command = Find(all[1]);
+    if (command == nullptr) {
+        std::fprintf(stderr, "wavfx: unknown command '%s'\n\n%s", Printable(all[1]).c_str(), Overview);
+        return 2;
+    }
+    const Args args(all.begin() + 2, all.end());
+    if (WantsHelp(args)) {
+        std::fputs(command->help, stdout);
+        return 0;
+    }
+    Invocation call{*command, {}};
+    std::string error;
+    if (!ParseArgs(command->options, command->optionCount, args, call.args, error)) return call.Usage(error);
     // wavfx is the host: one clear message of its own instead of ALSA's lines.
     sys::QuietAudioErrors();
-    const Args args(all.begin() + 2, all.end());
-    const std::string& command = all[1];
-    if (command == "distort") return RunDistort(args);
-    if (command == "record") return RunRecord(args);
-    if (command == "info") return RunInfo(args);
-    if (command == "devices") return RunDevices(args);
-    if (command == "plot") return RunPlot(args);
-    if (command == "demo") return RunDemo(args);
-    std::fprintf(stderr, "wavfx: unknown command '%s'\n\n%s", Printable(command).c_str(), Synopsis);
-    return 2;
+    return command->run(call);
 }
 
 }  // namespace

@@ -125,7 +125,7 @@ int ListCaptureDevices() {
         std::free(direction);
     }
     snd_device_name_free_hint(hints);
-    if (listed == 0) std::puts("no capture devices");
+    if (listed == 0) std::fputs("wavfx: no capture devices\n", stderr);
     return 0;
 }
 

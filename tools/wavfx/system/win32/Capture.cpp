@@ -51,7 +51,7 @@ int ListCaptureDevices() {
         FromUtf16(std::u16string(caps.szPname, caps.szPname + wcslen(caps.szPname)), name);
         std::printf("%u\n    %s\n", i, name.c_str());
     }
-    if (count == 0) std::puts("no capture devices");
+    if (count == 0) std::fputs("wavfx: no capture devices\n", stderr);
     return 0;
 }
 
