@@ -10,6 +10,11 @@ install(TARGETS VelorikWAVDistortion EXPORT VelorikWAVDistortionTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
 install(TARGETS wavfx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tools)
+if(NOT WIN32)
+  install(FILES ${PROJECT_BINARY_DIR}/tools/wavfx/wavfx.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tools)
+  install(FILES ${PROJECT_BINARY_DIR}/tools/wavfx/wavfx.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+    RENAME wavfx COMPONENT Tools)
+endif()
 
 set(VWD_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/VelorikWAVDistortion)
 install(EXPORT VelorikWAVDistortionTargets NAMESPACE VelorikWAVDistortion::

@@ -3,17 +3,13 @@ set(VWD_DEB_RUNTIME libvelorikwavdistortion${PROJECT_VERSION_MAJOR})
 set(VWD_DEB_VERSION ${PROJECT_VERSION}-1)
 set(VWD_DEB_PACKAGES Runtime ${VWD_DEB_RUNTIME} Development libvelorikwavdistortion-dev Tools wavfx)
 
-# What every Debian package carries: its copyright and its changelog; wavfx its manual page.
+# What every Debian package carries: its copyright and its changelog (wavfx's manual
+# page and completion are installed with it, in tools/wavfx).
 set(VWD_DEB_DATE "Wed, 09 Dec 2026 00:00:00 +0000")
 configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.Debian.in ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.Debian @ONLY)
-foreach(text changelog.Debian wavfx.1)
-  set(source ${CMAKE_CURRENT_BINARY_DIR}/debian/${text})
-  if(text STREQUAL wavfx.1)
-    set(source ${PROJECT_SOURCE_DIR}/packaging/wavfx.1)
-  endif()
-  # gzip -n: no name or time stamp inside, so that the package builds the same every time.
-  execute_process(COMMAND gzip -9nc ${source} OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/debian/${text}.gz)
-endforeach()
+# gzip -n: no name or time stamp inside, so that the package builds the same every time.
+execute_process(COMMAND gzip -9nc ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.Debian
+  OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.Debian.gz)
 set(index 0)
 list(LENGTH VWD_DEB_PACKAGES count)
 while(index LESS count)
@@ -28,7 +24,6 @@ while(index LESS count)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endwhile()
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian/wavfx.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tools)
 
 set(CPACK_GENERATOR DEB)
 # Each package's own first description line is its synopsis; no shared one goes before it.

@@ -8,6 +8,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -200,6 +201,10 @@ class WavfxTest(unittest.TestCase):
             (["in.wav", "o.wav", "40000"], 2, "outside 0..32767"),
             (["in.wav", "o.wav", "-5"], 2, "outside 0..32767"),
             (["in.wav", "o.wav", "loud"], 2, "usage"),
+            (["in.wav", "o.wav", "5", "--bogus"], 2, "unknown option '--bogus'"),
+            (["in.wav", "o.wav", "-t"], 2, "option '-t' needs a value"),
+            (["in.wav", "kept.wav", "5", "-n"], 0, "kept.wav: exists; skipped (-n)"),
+            (["in.wav", "kept.wav", "5", "-yn"], 2, "-y and -n contradict"),
             ([b"\xc3a.wav", "o.wav", "5"], 2, "not valid UTF-8"),
         ]
         self.write("\u00e1.wav", b"precious")
@@ -230,6 +235,8 @@ class WavfxTest(unittest.TestCase):
             ("$W distort in.wav - 3000 > o.wav", "o.wav"),
             ("$W distort in.wav /dev/stdout 3000 > o.wav", "o.wav"),
             ("touch o.wav; $W distort in.wav o.wav 3000 -y", "o.wav"),
+            ("cp in.wav ./-in.wav; $W distort --threshold=3000 -- -in.wav o.wav", "o.wav"),
+            ("$W distort -t3000 - o.wav < in.wav", "o.wav"),
         ]
         for line, out in cases:
             if os.environ.get("WAVFX_WINDOWS") and ("fifo" in line or "/dev/" in line):
@@ -442,6 +449,12 @@ class WavfxTest(unittest.TestCase):
         for k in range(3):
             name = "take%d.wav" % k
             self.assertEqual(self.read("out1/" + name), self.read("out2/" + name))
+        # An interrupted batch resumes with -n: what exists is skipped, the rest is done.
+        os.remove(self.path("out1/take1.wav"))
+        result = run("distort", "-nt", "5000", *[os.path.join(inputs, n) for n in names], "-o", self.path("out1"),
+                     text=True)
+        self.assertIn("1 of 4 file(s) distorted into %s, 2 skipped (they exist), 1 failed" % self.path("out1"),
+                      result.stderr)
             self.assertEqual(self.read("out1/" + name),
                              wav_bytes([clip(ramp_sample(n + 1000 * k), 5000) for n in range(3000)]))
 
@@ -453,6 +466,11 @@ class WavfxTest(unittest.TestCase):
         self.assertIn("the library's 44-byte layout", shown)
         self.write("cut.wav", wav_bytes([1, 2, 3, 4])[:-2])
         self.assertIn("DO NOT match", run("info", self.path("cut.wav"), text=True).stdout)
+        several = run("info", "--json", self.path("good.wav"), self.path("none.wav"), self.path("cut.wav"), text=True)
+        shown = json.loads(several.stdout)
+        self.assertEqual(several.returncode, 1)
+        self.assertEqual([s.get("sizesMatch", s.get("error")) for s in shown], [True, "No such file or directory", False])
+        self.assertEqual(run("info", self.path("good.wav"), self.path("cut.wav"), text=True).stdout.count("file: "), 2)
         odd = bytearray(wav_bytes([1, 2]) + b"\x1b[2J\x00\x00\x00\x00")
         self.write("odd.wav", bytes(odd))
         shown = run("info", self.path("odd.wav")).stdout
@@ -463,6 +481,56 @@ class WavfxTest(unittest.TestCase):
             self.assertEqual(result.returncode, 1)
             self.assertIn(words, result.stderr)
         self.assertEqual(run("--version", text=True).stdout.split()[:2], ["wavfx", "1.0.0.1"])
+
+    @unittest.skipUnless(os.environ.get("WAVFX_MADE"), "needs the build's manual page and completion")
+    def test_help_manual_completion_and_readme_follow_the_command_table(self):
+        import tomllib
+        cli = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wavfx", "cli")
+        with open(os.path.join(cli, "commands.toml"), "rb") as f:
+            table = tomllib.load(f)
+        made = os.environ["WAVFX_MADE"]
+        with open(os.path.join(made, "wavfx.1")) as f:
+            manual = f.read().replace("\\-", "-")
+        if shutil.which("groff"):
+            lint = subprocess.run(["groff", "-man", "-ww", "-z", os.path.join(made, "wavfx.1")], capture_output=True)
+            self.assertEqual(lint.stderr, b"", "groff -man -ww is clean")
+        alsa = self.write("alsa.conf", b'pcm.mic { type null hint { show on description "Test microphone" } }\n')
+        # The completion asks the wavfx it completes for the devices.
+        self.write("wavfx", ('#!/bin/sh\nexec %s "$@"\n' % " ".join(COMMAND)).encode())
+        self.write("fake", b"#!/bin/sh\necho 'hw:CARD=X,DEV=0'\n")
+        for script in ("wavfx", "fake"):
+            os.chmod(self.path(script), 0o755)
+
+        def complete(line):
+            script = ('source "$1"; COMP_LINE=$2; COMP_POINT=${#COMP_LINE}; _wavfx; printf "%s\\n" "${COMPREPLY[@]}"')
+            result = subprocess.run(["bash", "-c", script, "_", os.path.join(made, "wavfx.bash"), line],
+                                    env=dict(os.environ, ALSA_CONFIG_PATH=alsa,
+                                             PATH=self.dir.name + os.pathsep + os.environ["PATH"]),
+                                    capture_output=True, text=True)
+            return result.stdout.split()
+
+        shared = {o["name"]: o for o in table["shared"]}
+        for command in table["command"]:
+            name = command["name"]
+            options = command.get("option", []) + [shared[s] for s in command.get("shared", [])]
+            spellings = [f for o in options for f in (["-" + o["short"]] if "short" in o else []) +
+                         ["--" + n for n in [o["name"]] + o.get("aliases", [])]]
+            helped = run(name, "--help", text=True).stdout
+            with self.subTest(command=name):
+                self.assertIn('.SS "%s"' % name, manual)
+                self.assertIn(name, complete("wavfx " + name[:2]))
+                self.assertEqual(sorted(complete("wavfx %s -" % name)), sorted(spellings))
+                for spelled in spellings:
+                    self.assertIn(spelled, manual)
+                    self.assertIn(spelled, helped)
+        self.assertEqual(complete("wavfx record x.wav -D m"), ["mic"])
+        self.assertEqual(complete("wavfx record --device="), ["mic"])
+        self.assertEqual(complete(self.path("fake") + " record -D hw:CARD=X,"), ["X,DEV=0"], "what bash has not split")
+        self.assertEqual(complete("wavfx distort -t 5 -o "), [], "folders: bash's own completion")
+        readme = subprocess.run([sys.executable, os.path.join(cli, "generate.py"), os.path.join(cli, "commands.toml"),
+                                 "--readme", os.path.join(cli, "..", "..", "..", "README.md"), "--check"],
+                                capture_output=True, text=True)
+        self.assertEqual(readme.returncode, 0, readme.stderr)
 
     def test_record_refuses_what_it_must_and_keeps_what_was_there(self):
         self.write("precious.wav", b"precious")
@@ -476,6 +544,8 @@ class WavfxTest(unittest.TestCase):
             (["/dev/null", "-y"], self.no_device, "is not a regular file"),
             (["new.wav"], self.no_device, 'ALSA PCM "default": no capture device'),
             (["new.wav", "--device", "nosuch"], None, 'ALSA PCM "nosuch": no capture device'),
+            (["-q", "new.wav", "-D", "nosuch"], None, 'ALSA PCM "nosuch": no capture device'),
+            (["new.wav", "--device=nosuch"], None, 'ALSA PCM "nosuch": no capture device'),
             # A default that opens but takes two channels only, as a stereo microphone's raw device.
             (["precious.wav", "-y"], self.stereo_only, "the device opens but does not take one channel"),
         ]
@@ -486,6 +556,8 @@ class WavfxTest(unittest.TestCase):
                 self.assertEqual(result.returncode, 1)
                 self.assertIn(words, result.stderr)
                 self.assertEqual(len(result.stderr.splitlines()), 1, "one clear line, no ALSA noise")
+        skipped = run("record", self.path("precious.wav"), "-n", "-d", "1", env=self.no_device, text=True)
+        self.assertEqual((skipped.returncode, skipped.stderr.split(": ", 2)[2]), (0, "exists; skipped (-n)\n"))
         self.assertEqual(self.read("precious.wav"), b"precious")
         self.assertTrue(os.path.isdir(self.path("folder")) and os.path.islink(self.path("link.wav")))
         self.assertFalse(os.path.exists(self.path("new.wav")))
@@ -505,7 +577,7 @@ class WavfxTest(unittest.TestCase):
     def test_record_seconds_are_blocks_and_a_second_recording_is_refused(self):
         device = PacedDevice(self.dir.name)
         try:
-            first = subprocess.Popen([*COMMAND, "record", self.path("r.wav"), "--seconds", "3"], env=device.env(),
+            first = subprocess.Popen([*COMMAND, "record", self.path("r.wav"), "-d", "3"], env=device.env(),
                                      stderr=subprocess.PIPE, text=True)
             deadline = time.monotonic() + 20
             while time.monotonic() < deadline and counted_bytes(self.path("r.wav")) < 16000:

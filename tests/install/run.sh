@@ -26,4 +26,5 @@ for out in out-cmake.wav out-pc.wav; do
     [ "$(od -An -tx1 "$work/$out")" = "$expected" ] || { echo "unexpected bytes in $out"; exit 1; }
 done
 "$prefix/bin/wavfx" info "$work/out-cmake.wav" >/dev/null
+[ -f "$prefix/share/man/man1/wavfx.1.gz" ] && [ -f "$prefix/share/bash-completion/completions/wavfx" ]
 echo "install tree: find_package and pkg-config consumers work"

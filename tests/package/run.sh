@@ -23,7 +23,7 @@ cc -std=c11 "$here/../install/consumer/main.c" $(pkg-config --cflags --libs Velo
 cmake -S "$here/../install/consumer" -B cmake-consumer >/dev/null && cmake --build cmake-consumer >/dev/null
 ./cmake-consumer/consumer in.wav out-cmake.wav && same out-cmake.wav
 /usr/bin/wavfx demo >/dev/null && /usr/bin/wavfx info wavfx-demo/recording.wav | grep -q "match the file"
-[ -f /usr/share/man/man1/wavfx.1.gz ]
+[ -f /usr/share/man/man1/wavfx.1.gz ] && [ -f /usr/share/bash-completion/completions/wavfx ]
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${packages[@]}" >/dev/null
 for f in $installed; do [ ! -e "$f" ] && [ ! -L "$f" ] || { echo "left behind: $f"; exit 1; }; done
 if dpkg-query -W "${packages[@]}" 2>/dev/null | grep -q .; then echo "still known to dpkg"; exit 1; fi

@@ -252,7 +252,7 @@ def completion(table):
             "            compopt +o default 2>/dev/null",
             "            return ;;",
             "    esac",
-            "    if [[ $cur == -* && $cur != - ]]; then",
+            "    if [[ $cur == -* ]]; then",
             "        COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))",
             "    elif [[ $operands == none ]]; then",
             "        compopt +o default 2>/dev/null",
@@ -269,8 +269,8 @@ def reference(table):
     for command in table["command"]:
         lines += ["%s %s %s" % (program, command["name"], s) for s in command["synopsis"]]
         lines[-len(command["synopsis"]):] = [line.rstrip() for line in lines[-len(command["synopsis"]):]]
-        lines.append("    " + command["summary"])
-        lines += ["  " + line for line in option_lines([o for o in command["options"] if o["name"] != "help"])]
+        lines.append("  " + command["summary"])
+        lines += option_lines([o for o in command["options"] if o["name"] != "help"])
         lines.append("")
     lines += ["%s COMMAND --help | %s --version" % (program, program)] + textwrap.wrap(exit_line(table), WIDTH)
     return lines + ["```", README_END]
