@@ -1,4 +1,5 @@
 #include "RiffReader.h"
+#include "RiffBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -7,33 +8,11 @@
 #include <vector>
 
 using namespace velorik;
+using namespace riffbytes;
 
 namespace {
 
-std::string Le(uint64_t value, int bytes) {
-    std::string out;
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i));
-    return out;
-}
-
-// A chunk with its pad byte; `declared` stands in the header instead of the body's size.
-std::string Chunk(const std::string& id, const std::string& body, int64_t declared = -1) {
-    const std::string pad = body.size() % 2 ? std::string(1, '\0') : "";
-    return id + Le(declared < 0 ? body.size() : static_cast<uint64_t>(declared), 4) + body + pad;
-}
-
-std::string Fmt(uint16_t channels = 1, uint16_t align = 2, uint16_t bits = 16, uint16_t tag = 1) {
-    return Chunk("fmt ", Le(tag, 2) + Le(channels, 2) + Le(8000, 4) + Le(8000u * align, 4) + Le(align, 2) + Le(bits, 2));
-}
-
-std::string Wave(const std::string& chunks, const char* form = "RIFF") {
-    return form + Le(chunks.size() + 4, 4) + "WAVE" + chunks;
-}
-
 const std::string Samples(10, 'x');
-
-// The ds64 chunk of an RF64 file: RIFF size, data size, sample count, no table.
-std::string Ds64(uint64_t riff, uint64_t data) { return Chunk("ds64", Le(riff, 8) + Le(data, 8) + Le(0, 8) + Le(0, 4)); }
 
 // A pipe: its size unknown, read once, front to back.
 class OnceThrough final : public ByteSource {
@@ -52,24 +31,6 @@ public:
 private:
     std::string bytes_;
     uint64_t position_ = 0;
-};
-
-// A file past 4 GiB: its first bytes, then zeros that are never stored.
-class Sparse final : public ByteSource {
-public:
-    Sparse(std::string head, uint64_t size) : head_(std::move(head)), size_(size) {}
-    long long ReadAt(uint64_t offset, void* out, std::size_t size) override {
-        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(size, size_ - std::min(offset, size_)));
-        std::memset(out, 0, n);
-        if (offset < head_.size())
-            std::memcpy(out, head_.data() + offset, static_cast<std::size_t>(std::min<uint64_t>(n, head_.size() - offset)));
-        return static_cast<long long>(n);
-    }
-    std::optional<uint64_t> Size() const override { return size_; }
-
-private:
-    std::string head_;
-    uint64_t size_;
 };
 
 struct Case {

@@ -31,6 +31,7 @@ int RunRecord(const Invocation& call);
 int RunDevices(const Invocation& call);
 int RunPlot(const Invocation& call);
 int RunDemo(const Invocation& call);
+int RunRepair(const Invocation& call);
 
 struct RecordOptions {
     long long seconds = 0;  // blocks to record; 0: until a signal

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "Commands.h"
+#include "Repair.h"
 #include "RiffReader.h"
 #include "Samples.h"
 #include "Source.h"
@@ -25,7 +26,8 @@ std::string Number(double value, const char* format) {
     return text;
 }
 
-void PrintText(const std::string& name, const WavLayout& layout, const std::optional<std::vector<double>>& peaks) {
+void PrintText(const std::string& name, const WavLayout& layout, const std::optional<std::vector<double>>& peaks,
+               bool repairable) {
     std::printf("file:      %s (%llu bytes)\n", Printable(name).c_str(), static_cast<unsigned long long>(layout.fileSize));
     std::printf("format:    %s, %u channel(s), %u Hz\n", layout.FormatName().c_str(), layout.channels, layout.sampleRate);
     std::printf("byte rate: %u bytes/s, block align %u\n", layout.byteRate, layout.blockAlign);
@@ -51,9 +53,11 @@ void PrintText(const std::string& name, const WavLayout& layout, const std::opti
     std::string problems;
     for (const std::string& problem : layout.problems) problems += "; " + problem;
     std::printf("sizes:     %s\n", problems.empty() ? "match the file" : ("DO NOT match the file" + problems).c_str());
+    if (repairable) std::printf("repair:    wavfx repair %s fixes this\n", Printable(name).c_str());
 }
 
-void PrintJson(const std::string& name, const WavLayout& layout, const std::optional<std::vector<double>>& peaks) {
+void PrintJson(const std::string& name, const WavLayout& layout, const std::optional<std::vector<double>>& peaks,
+               bool repairable) {
     std::printf("{\"file\": %s, \"bytes\": %llu, \"form\": %s, \"format\": %s, \"formatTag\": %u, \"encoding\": %u,\n",
                 JsonString(name).c_str(), static_cast<unsigned long long>(layout.fileSize), JsonString(layout.form).c_str(),
                 JsonString(layout.FormatName()).c_str(), layout.formatTag, layout.Encoding());
@@ -69,9 +73,10 @@ void PrintJson(const std::string& name, const WavLayout& layout, const std::opti
         for (std::size_t c = 0; c < peaks->size(); ++c) peakList += (c ? ", " : "") + Number((*peaks)[c], "%.6f");
         peakList += "]";
     }
-    std::printf(" \"peak\": %s, \"libraryLayout\": %s, \"streamed\": %s, \"sizesMatch\": %s,\n \"chunks\": [",
+    std::printf(" \"peak\": %s, \"libraryLayout\": %s, \"streamed\": %s, \"sizesMatch\": %s, \"repairable\": %s,\n"
+                " \"chunks\": [",
                 peakList.c_str(), layout.IsLibraryLayout() ? "true" : "false", layout.dataToEnd ? "true" : "false",
-                layout.problems.empty() ? "true" : "false");
+                layout.problems.empty() ? "true" : "false", repairable ? "true" : "false");
     for (std::size_t i = 0; i < layout.chunks.size(); ++i)
         std::printf("%s{\"id\": %s, \"offset\": %llu, \"bytes\": %llu}", i ? ", " : "",
                     JsonString(layout.chunks[i].id).c_str(), static_cast<unsigned long long>(layout.chunks[i].offset),
@@ -108,11 +113,14 @@ bool ShowFile(const std::string& name, bool json, const char* before, std::strin
         error = "reading failed: " + source.Error();
         return false;
     }
+    // What wavfx repair would do about sizes that do not match (a file only: it repairs in place).
+    const bool repairable = layout->sized && (!layout->problems.empty() || layout->dataToEnd) &&
+                            repair::PlanRepair(source).verdict == repair::Verdict::Repairable;
     std::fputs(before, stdout);
     if (json)
-        PrintJson(name, *layout, peaks);
+        PrintJson(name, *layout, peaks, repairable);
     else
-        PrintText(name, *layout, peaks);
+        PrintText(name, *layout, peaks, repairable);
     return true;
 }
 

@@ -41,6 +41,8 @@ bool Arguments(int argc, char** argv, std::vector<std::string>& out, int& bad);
 
 std::FILE* Open(const std::string& path, const char* mode);
 bool Seek(std::FILE* file, std::uint64_t offset);
+// What was written to `file` is on the disk (fsync; FlushFileBuffers).
+bool Sync(std::FILE* file);
 // The reason the last failed call gave, in the system's words.
 std::string LastError();
 bool IsTerminal(std::FILE* stream);

@@ -29,6 +29,8 @@ std::FILE* Open(const std::string& path, const char* mode) { return std::fopen(p
 
 bool Seek(std::FILE* file, std::uint64_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
 
+bool Sync(std::FILE* file) { return std::fflush(file) == 0 && fsync(fileno(file)) == 0; }
+
 std::string LastError() { return std::strerror(errno); }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }

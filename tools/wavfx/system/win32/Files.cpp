@@ -42,6 +42,10 @@ std::FILE* Open(const std::string& path, const char* mode) { return _wfopen(Wide
 
 bool Seek(std::FILE* file, std::uint64_t offset) { return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0; }
 
+bool Sync(std::FILE* file) {
+    return std::fflush(file) == 0 && FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != 0;
+}
+
 std::string LastError() { return std::strerror(errno); }
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
