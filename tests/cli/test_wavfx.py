@@ -381,28 +381,75 @@ class WavfxTest(unittest.TestCase):
                 for out in ("o1.wav", "o2.wav"):
                     self.assertEqual(self.read(out), source[:at] + clipped)
 
-        formats = [
-            ("s24.wav", ["sox", "-n", "-b", "24", "OUT", "synth", "0.2", "sine", "300"], "24-bit PCM"),
-            ("f32.wav", ["sox", "-n", "-e", "floating-point", "-b", "32", "OUT", "synth", "0.2", "sine", "300"],
-             "32-bit IEEE float"),
-            ("six.wav", ["sox", "-n", "-c", "6", "-b", "16", "OUT", "synth", "0.2", "sine", "300"], None),
-            ("rf64.wav", ["ffmpeg", "-f", "lavfi", "-i", "sine=d=0.2", "-c:a", "pcm_s16le", "-rf64", "always",
-                          "OUT"], None),
+        alaw = make("alaw.wav", "sox", "-n", "-e", "a-law", "OUT", "synth", "0.2", "sine", "300")
+        result = run("distort", alaw, self.path("o.wav"), "100", "-y", text=True)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("A-law, not 8-, 16-, 24- or 32-bit PCM or 32- or 64-bit float", result.stderr)
+
+    @unittest.skipUnless(shutil.which("ffmpeg") and shutil.which("sox"), "needs ffmpeg and sox")
+    def test_every_pcm_and_float_format_clips_as_the_model_says(self):
+        synth = ["synth", "0.2", "sine", "300", "sine", "500", "vol", "0.99"]
+        lavfi = ["ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i", "sine=f=300:d=0.2,volume=6dB", "-ar", "8000"]
+        inf = struct.pack("<6f", 0.75, float("nan"), float("inf"), float("-inf"), -0.9, 0.1)
+        self.write("inf.wav", struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + len(inf), b"WAVE", b"fmt ", 16, 3, 2, 8000,
+                                          64000, 8, 32, b"data", len(inf)) + inf)
+        files = [  # name, how it is made, struct code of a sample (24-bit: "t"), full scale (0: float)
+            ("u8.wav", ["sox", "-n", "-r", "8000", "-b", "8", "OUT"] + synth, "B", 128),
+            ("s16-ffmpeg.wav", lavfi + ["-c:a", "pcm_s16le", "OUT"], "h", 32768),
+            ("s24.wav", ["sox", "-n", "-r", "8000", "-c", "2", "-b", "24", "OUT"] + synth, "t", 1 << 23),
+            ("s24-6ch.wav", lavfi + ["-ac", "6", "-c:a", "pcm_s24le", "OUT"], "t", 1 << 23),
+            ("s32-6ch.wav", lavfi + ["-ac", "6", "-c:a", "pcm_s32le", "OUT"], "i", 1 << 31),
+            ("f32-ffmpeg.wav", lavfi + ["-c:a", "pcm_f32le", "OUT"], "f", 0),
+            ("f64.wav", ["sox", "-n", "-r", "8000", "-e", "floating-point", "-b", "64", "OUT"] + synth, "d", 0),
+            ("inf.wav", None, "f", 0),
         ]
-        for name, command, refused in formats:
-            with self.subTest(file=name):
-                path = make(name, *command)
-                shown = run("info", path, text=True)
-                self.assertEqual(shown.returncode, 0, shown.stderr)
-                self.assertIn("0.200 s", shown.stdout)
-                result = run("distort", path, self.path("o-" + name), "100", text=True)
-                if refused:
-                    self.assertEqual(result.returncode, 1)
-                    self.assertRegex(result.stderr, refused + "( .extensible.)?, not 16-bit PCM")
-                    self.assertFalse(os.path.exists(self.path("o-" + name)))
-                else:
+
+        def level(text):  # the threshold as a fraction of full scale, and N when it is one
+            if text.lower().endswith(("db", "dbfs")):
+                return 10 ** (float(text.lower().rstrip("dbfs")) / 20), None
+            return (float(text), None) if "." in text else (int(text) / 32768, int(text))
+
+        for name, command, code, scale in files:
+            path = self.path(name)
+            if command:
+                subprocess.run([part.replace("OUT", path) for part in command], check=True, capture_output=True)
+            shown = json.loads(run("info", path, "--json").stdout)
+            at, size, width = shown["dataOffset"], shown["dataBytes"], shown["bitsPerSample"] // 8
+            source = self.read(name)
+            data = source[at:at + size]
+            samples = ([int.from_bytes(data[i:i + 3], "little", signed=True) for i in range(0, size, 3)]
+                       if code == "t" else list(struct.unpack("<%d%s" % (size // width, code), data)))
+            if code == "B":
+                samples = [s - 128 for s in samples]
+            if command:
+                self.assertEqual(shown["peakValue"][0], max(map(abs, samples[::shown["channels"]])))
+            for spelled in ("8000", "-6dB", "-0.5dBFS", "0.25", "0", "32767"):
+                with self.subTest(file=name, threshold=spelled):
+                    c, n = level(spelled)
+                    if scale == 0:
+                        t = struct.unpack("<f", struct.pack("<f", c))[0] if code == "f" else c
+                    elif n is not None:
+                        t = (n + 128) // 256 if scale == 128 else n * (scale // 32768)
+                    else:
+                        t = min(math.floor(c * scale + 0.5), scale - 1)
+                    model = [s if s != s else max(-t, min(t, s)) for s in samples]
+                    result = run("distort", path, self.path("out.wav"), spelled, "-y", text=True)
                     self.assertEqual(result.returncode, 0, result.stderr)
-                    self.assertIn("0.200 s", run("info", self.path("o-" + name), text=True).stdout)
+                    out = self.read("out.wav")
+                    self.assertEqual((out[:at], out[at + size:]), (source[:at], source[at + size:]), "other bytes kept")
+                    got = out[at:at + size]
+                    if code == "t":
+                        got = [int.from_bytes(got[i:i + 3], "little", signed=True) for i in range(0, size, 3)]
+                    else:
+                        got = [s - 128 if code == "B" else s for s in struct.unpack("<%d%s" % (size // width, code), got)]
+                    same = [a == b or (a != a and b != b) for a, b in zip(got, model)]
+                    self.assertTrue(all(same), "sample %d" % same.index(False) if False in same else "")
+                    changed = sum(1 for s, m in zip(samples, model) if s != m and s == s)
+                    self.assertIn("%d of %d samples clipped" % (changed, len(samples)), result.stderr)
+            self.assertEqual(run("plot", path, self.path("out.wav"), "-o", self.path("p.svg"), "-t", "-6dB", "-y").returncode, 0)
+        bad = run("distort", self.path("u8.wav"), self.path("out.wav"), "1dB", "-y", text=True)
+        self.assertEqual(bad.returncode, 2)
+        self.assertIn("THRESHOLD 1dB is no level in dB of full scale", bad.stderr)
 
     @unittest.skipUnless(shutil.which("rsvg-convert"), "needs rsvg-convert (librsvg2-bin)")
     def test_plot_shows_the_clip_flat_at_the_threshold(self):

@@ -116,7 +116,7 @@ int RunDemo(const Invocation& call) {
     std::printf("   returned %d; %zu of %zu samples clipped to +-%d\n\n", status, changed, signal.size(), Threshold);
     ShowEnvelope("   before:", signal);
     ShowEnvelope("   after:", result);
-    PlotRequest plot{tone, clipped, Threshold};
+    PlotRequest plot{tone, clipped, Threshold / 32768.0, std::to_string(Threshold)};
     const std::string svg = dir + "/tone.svg";
     if (WritePlotFile(plot, svg, Existing::Replace) != 0) return 1;
     std::printf("   the same as a picture: %s (a browser opens it)\n", svg.c_str());

@@ -26,7 +26,8 @@ constexpr uint64_t LargeFileBytes = 100'000'000;
 
 struct Options {
     std::string in, out;
-    long long threshold = 0;
+    long long raw32 = 0;  // --raw: any 32-bit number, as the library takes it
+    Threshold threshold;
     Existing existing = Existing::Refuse;
     bool raw = false;
 };
@@ -59,17 +60,24 @@ std::optional<Failure> DistortFile(const std::string& inName, Output& output, co
     if (!input.Open(inName, error)) return Failure{inName, error};
     const std::string& outName = output.Name();
     std::optional<velorik::WavLayout> layout;
+    std::optional<SampleFormat> format;
     if (!options.raw) {
         layout = velorik::ReadWavLayout(input);
         if (!layout) return Failure{inName, "reading failed: " + input.Error()};
-        const std::string why = layout->WhyNotPcm16();
-        if (!why.empty()) return Failure{inName, why + "; --raw clips its bytes as 16-bit samples anyway"};
+        std::string why;
+        format = SampleFormatOf(*layout, why);
+        if (!format) return Failure{inName, why + "; --raw clips its bytes as 16-bit samples anyway"};
     }
     outcome.literal = options.raw || layout->IsLibraryLayout();
     if (!output.Begin(error)) return Failure{outName, "cannot be written: " + error};
     if (output.IsFile()) done.path = output.Temporary();
+    // 16-bit samples go through the library; the other formats wavfx clips itself.
+    const Ceiling ceiling = CeilingFor(options.threshold, format ? format->coding : Coding::S16);
     const PassResult pass =
-        RunPass(input, layout ? &*layout : nullptr, output, static_cast<int32_t>(options.threshold), progress);
+        format && format->coding != Coding::S16
+            ? RunOwnPass(input, *layout, *format, ceiling, output, progress)
+            : RunPass(input, layout ? &*layout : nullptr, output,
+                      static_cast<int32_t>(options.raw ? options.raw32 : ceiling.limit), progress);
     if (pass.failed) return Failure{pass.failedName, pass.reason};
     outcome.changed = pass.changed;
     outcome.samples = pass.samples;
@@ -190,12 +198,13 @@ int RunDistort(const Invocation& call) {
         inputs.pop_back();
     }
     if (many ? inputs.empty() : inputs.size() != 2) return call.Usage(many ? "no IN to distort" : "IN and OUT expected");
-    if (!ParseInt(threshold, options.threshold) || options.threshold < INT32_MIN || options.threshold > INT32_MAX)
-        return call.Usage(threshold.empty() ? "no THRESHOLD" : "THRESHOLD '" + threshold + "' is not a whole number");
-    if (!options.raw && (options.threshold < 0 || options.threshold > 32767)) {
-        std::fprintf(stderr, "wavfx: THRESHOLD %lld is outside 0..32767; --raw hands any value to the library as it is\n",
-                     options.threshold);
-        return 2;
+    if (threshold.empty()) return call.Usage("no THRESHOLD");
+    std::string error;
+    if (options.raw) {
+        if (!ParseInt(threshold, options.raw32) || options.raw32 < INT32_MIN || options.raw32 > INT32_MAX)
+            return call.Usage("THRESHOLD '" + threshold + "' is not a whole 32-bit number, as --raw takes it");
+    } else if (!ParseThreshold(threshold, options.threshold, error)) {
+        return call.Usage(error);
     }
     if (many) return DistortMany(options, inputs, call.Value("output"), jobs);
     options.in = inputs[0];

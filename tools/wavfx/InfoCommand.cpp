@@ -26,7 +26,16 @@ std::string Number(double value, const char* format) {
     return text;
 }
 
-void PrintText(const std::string& name, const WavLayout& layout, const std::optional<std::vector<double>>& peaks,
+using Peaks = std::optional<std::vector<ChannelPeak>>;
+
+// A peak in the file's own units: a whole number, or a float's value.
+std::string PeakValue(const WavLayout& layout, double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, layout.Encoding() == velorik::WaveFormatFloat ? "%g" : "%.0f", value);
+    return text;
+}
+
+void PrintText(const std::string& name, const WavLayout& layout, const Peaks& peaks,
                bool repairable) {
     std::printf("file:      %s (%llu bytes)\n", Printable(name).c_str(), static_cast<unsigned long long>(layout.fileSize));
     std::printf("format:    %s, %u channel(s), %u Hz\n", layout.FormatName().c_str(), layout.channels, layout.sampleRate);
@@ -38,7 +47,7 @@ void PrintText(const std::string& name, const WavLayout& layout, const std::opti
         std::string line;
         for (std::size_t c = 0; c < peaks->size(); ++c)
             line += (peaks->size() > 1 ? (c > 0 ? ", ch" : "ch") + std::to_string(c + 1) + " " : "") +
-                    FormatDbfs((*peaks)[c]);
+                    FormatDbfs((*peaks)[c].fraction) + " (" + PeakValue(layout, (*peaks)[c].value) + ")";
         std::printf("peak:      %s\n", line.c_str());
     }
     for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
@@ -56,7 +65,7 @@ void PrintText(const std::string& name, const WavLayout& layout, const std::opti
     if (repairable) std::printf("repair:    wavfx repair %s fixes this\n", Printable(name).c_str());
 }
 
-void PrintJson(const std::string& name, const WavLayout& layout, const std::optional<std::vector<double>>& peaks,
+void PrintJson(const std::string& name, const WavLayout& layout, const Peaks& peaks,
                bool repairable) {
     std::printf("{\"file\": %s, \"bytes\": %llu, \"form\": %s, \"format\": %s, \"formatTag\": %u, \"encoding\": %u,\n",
                 JsonString(name).c_str(), static_cast<unsigned long long>(layout.fileSize), JsonString(layout.form).c_str(),
@@ -67,15 +76,19 @@ void PrintJson(const std::string& name, const WavLayout& layout, const std::opti
     std::printf(" \"frames\": %llu, \"seconds\": %s, \"dataOffset\": %llu, \"dataBytes\": %llu,\n",
                 static_cast<unsigned long long>(layout.Frames()), Number(seconds, "%.6f").c_str(),
                 static_cast<unsigned long long>(layout.dataOffset), static_cast<unsigned long long>(layout.dataSize));
-    std::string peakList = "null";
+    std::string peakList = "null", valueList = "null";
     if (peaks) {
-        peakList = "[";
-        for (std::size_t c = 0; c < peaks->size(); ++c) peakList += (c ? ", " : "") + Number((*peaks)[c], "%.6f");
+        peakList = valueList = "[";
+        for (std::size_t c = 0; c < peaks->size(); ++c) {
+            peakList += (c ? ", " : "") + Number((*peaks)[c].fraction, "%.6f");
+            valueList += (c ? ", " : "") + Number((*peaks)[c].value, "%.17g");
+        }
         peakList += "]";
+        valueList += "]";
     }
-    std::printf(" \"peak\": %s, \"libraryLayout\": %s, \"streamed\": %s, \"sizesMatch\": %s, \"repairable\": %s,\n"
+    std::printf(" \"peak\": %s, \"peakValue\": %s, \"libraryLayout\": %s, \"streamed\": %s, \"sizesMatch\": %s, \"repairable\": %s,\n"
                 " \"chunks\": [",
-                peakList.c_str(), layout.IsLibraryLayout() ? "true" : "false", layout.dataToEnd ? "true" : "false",
+                peakList.c_str(), valueList.c_str(), layout.IsLibraryLayout() ? "true" : "false", layout.dataToEnd ? "true" : "false",
                 layout.problems.empty() ? "true" : "false", repairable ? "true" : "false");
     for (std::size_t i = 0; i < layout.chunks.size(); ++i)
         std::printf("%s{\"id\": %s, \"offset\": %llu, \"bytes\": %llu}", i ? ", " : "",

@@ -12,6 +12,7 @@
 #include "Output.h"
 #include "Progress.h"
 #include "RiffReader.h"
+#include "SampleFormat.h"
 #include "Source.h"
 
 namespace wavfx {
@@ -27,5 +28,9 @@ struct PassResult {
 // `output` has begun; committing it is the caller's.
 PassResult RunPass(Source& input, const velorik::WavLayout* layout, Output& output, std::int32_t threshold,
                    Progress* progress);
+// The same for samples of another format, clipped by wavfx at their own
+// resolution as they stream through, in runs; every other byte kept.
+PassResult RunOwnPass(Source& input, const velorik::WavLayout& layout, const SampleFormat& format,
+                      const Ceiling& ceiling, Output& output, Progress* progress);
 
 }  // namespace wavfx

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
 #include "RiffReader.h"
+#include "SampleFormat.h"
 #include "Source.h"
 #include "System.h"
 #include "Text.h"
@@ -22,15 +24,18 @@ const char* const OutColour = "#f58518";
 const char* const LineColour = "#d62728";
 
 // One file's waveform: per pixel column the lowest and highest sample of all
-// its channels, or for a short file one column per frame (its first channel).
+// its channels, or for a short file one column per frame (its first channel),
+// in units of 1/32768 of full scale whatever the format.
 struct Trace {
     std::string name;
     Source source;
     velorik::WavLayout layout;
+    SampleFormat format{Coding::S16, 2, 1};
     uint64_t next = 0;  // the byte the next frames are read from
-    std::vector<int> low, high;
-    std::vector<int16_t> chunk;
-    int peak = 0;
+    std::vector<float> low, high;
+    std::vector<unsigned char> raw;  // the samples as they lie in the file
+    std::vector<float> chunk;        // as levels
+    float peak = 0;
 };
 
 bool Open(const std::string& name, Trace& trace, std::string& error) {
@@ -41,33 +46,43 @@ bool Open(const std::string& name, Trace& trace, std::string& error) {
         error = "reading failed: " + trace.source.Error();
         return false;
     }
-    error = layout->WhyNotPcm16();
-    if (error.empty() && !layout->sized && layout->dataToEnd)
+    const auto format = SampleFormatOf(*layout, error);
+    if (format) trace.format = *format;
+    if (format && !layout->sized && layout->dataToEnd)
         error = "its length is not in its header, and a stream is read only once; plot it from a file";
     trace.layout = *layout;
     trace.next = layout->dataOffset;
     trace.source.StopKeeping();
-    return error.empty();
+    return format && error.empty();
 }
 
 // The next `frames` frames into the trace's chunk; how many there were.
 uint64_t Read(Trace& trace, uint64_t frames) {
-    const std::size_t frame = 2u * trace.layout.channels;
-    trace.chunk.resize(static_cast<std::size_t>(frames) * trace.layout.channels);
-    const long long got = trace.source.ReadAt(trace.next, trace.chunk.data(), static_cast<std::size_t>(frames) * frame);
+    const std::size_t frame = trace.layout.blockAlign, samples = static_cast<std::size_t>(frames) * trace.format.channels;
+    trace.raw.resize(static_cast<std::size_t>(frames) * frame);
+    trace.chunk.resize(samples);
+    const long long got = trace.source.ReadAt(trace.next, trace.raw.data(), trace.raw.size());
     if (got <= 0) return 0;
     trace.next += static_cast<uint64_t>(got);
+    DecodeSamples(trace.format.coding, trace.raw.data(), static_cast<std::size_t>(got) / trace.format.bytes,
+                  trace.chunk.data());
+    for (float& level : trace.chunk) level *= 32768.0f;
     return static_cast<uint64_t>(got) / frame;
 }
 
-void Take(Trace& trace, uint64_t frame, std::size_t column, bool firstChannelOnly) {
-    const std::size_t channels = trace.layout.channels;
-    for (std::size_t c = 0; c < (firstChannelOnly ? 1 : channels); ++c) {
-        const int s = trace.chunk[static_cast<std::size_t>(frame) * channels + c];
-        trace.low[column] = std::min(trace.low[column], s);
-        trace.high[column] = std::max(trace.high[column], s);
-        trace.peak = std::max(trace.peak, std::abs(s));
-    }
+// Frames [from, to) of the chunk into one column.
+void Take(Trace& trace, uint64_t from, uint64_t to, std::size_t column, bool firstChannelOnly) {
+    const std::size_t channels = trace.format.channels;
+    float low = trace.low[column], high = trace.high[column];
+    for (uint64_t f = from; f < to; ++f)
+        for (std::size_t c = 0; c < (firstChannelOnly ? 1 : channels); ++c) {
+            const float s = trace.chunk[static_cast<std::size_t>(f) * channels + c];
+            low = s < low ? s : low;
+            high = s > high ? s : high;
+        }
+    trace.low[column] = low;
+    trace.high[column] = high;
+    trace.peak = std::max({trace.peak, high, -low});
 }
 
 std::string Xml(const std::string& text) {
@@ -84,7 +99,10 @@ std::string Xml(const std::string& text) {
     return out;
 }
 
-double Y(double level) { return Top + PlotHeight / 2.0 - level * (PlotHeight / 2.0) / 32768.0; }
+// Floats may go past full scale, to infinity: the plot shows up to twice full scale.
+double Y(double level) {
+    return Top + PlotHeight / 2.0 - std::clamp(level, -65536.0, 65536.0) * (PlotHeight / 2.0) / 32768.0;
+}
 
 void DrawTrace(std::FILE* svg, const Trace& trace, std::size_t columns, bool samples, const char* colour) {
     auto x = [&](std::size_t column) { return Left + (column + 0.5) * PlotWidth / columns; };
@@ -160,26 +178,34 @@ bool WritePlot(const PlotRequest& request, std::FILE* svg, std::string& failedNa
     const uint64_t frames = in.layout.Frames(), outFrames = withOut ? out.layout.Frames() : 0;
     const bool samples = frames <= PlotWidth;
     const std::size_t columns = samples ? static_cast<std::size_t>(std::max<uint64_t>(frames, 1)) : PlotWidth;
-    for (Trace* trace : {&in, &out}) trace->low.assign(columns, INT_MAX), trace->high.assign(columns, INT_MIN);
+    for (Trace* trace : {&in, &out}) trace->low.assign(columns, HUGE_VALF), trace->high.assign(columns, -HUGE_VALF);
 
     // One pass over each file, side by side; a sample changed is a sample clipped.
-    const bool comparable = withOut && out.layout.channels == in.layout.channels;
+    const bool comparable = withOut && out.layout.blockAlign == in.layout.blockAlign &&
+                            out.format.coding == in.format.coding;
     uint64_t clipped = 0, compared = 0;
     for (uint64_t at = 0; at < frames;) {
         const uint64_t got = Read(in, std::min(ChunkFrames, frames - at));
         const uint64_t other = at < outFrames ? Read(out, std::min(got, outFrames - at)) : 0;
         if (got == 0) break;
-        for (uint64_t f = 0; f < got; ++f) {
+        // Column by column: the frames of one column lie side by side.
+        for (uint64_t f = 0; f < got;) {
             const auto column = static_cast<std::size_t>(samples ? at + f : (at + f) * PlotWidth / frames);
-            Take(in, f, column, samples);
-            if (f < other) Take(out, f, column, samples);
+            const uint64_t next = samples ? at + f + 1 : ((column + 1) * frames + PlotWidth - 1) / PlotWidth;
+            const uint64_t end = std::min(got, next - at);
+            Take(in, f, end, column, samples);
+            if (f < other) Take(out, f, std::min(end, other), column, samples);
+            f = end;
         }
+        // A sample changed is a sample clipped, byte for byte (a NaN stays a NaN).
+        const std::size_t width = in.format.bytes;
         if (comparable)
-            for (std::size_t i = 0; i < other * in.layout.channels; ++i) clipped += in.chunk[i] != out.chunk[i];
-        compared += comparable ? other * in.layout.channels : 0;
+            for (std::size_t i = 0; i < other * in.format.channels; ++i)
+                clipped += std::memcmp(&in.raw[i * width], &out.raw[i * width], width) != 0;
+        compared += comparable ? other * in.format.channels : 0;
         at += got;
     }
-    const int threshold = request.threshold.value_or(out.peak);
+    const double threshold = request.level ? *request.level * 32768.0 : out.peak;
 
     std::fprintf(svg,
                  "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\">\n"
@@ -188,18 +214,20 @@ bool WritePlot(const PlotRequest& request, std::FILE* svg, std::string& failedNa
     DrawAxes(svg, in.layout.sampleRate > 0 ? static_cast<double>(frames) / in.layout.sampleRate : 0);
     DrawTrace(svg, in, columns, samples, InColour);
     if (withOut) DrawTrace(svg, out, columns, samples, OutColour);
-    if (withOut || request.threshold)
+    if (withOut || request.level)
         for (int sign : {1, -1})
             std::fprintf(svg, "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"1.5\" shape-rendering=\"crispEdges\" "
                               "stroke-dasharray=\"6 3\"/>\n", Left, Y(sign * threshold), Left + PlotWidth,
                          Y(sign * threshold), LineColour);
-    Legend(svg, 0, InColour, request.in + " (" + FormatDbfs(in.peak / 32768.0) + " peak)");
+    Legend(svg, 0, InColour, request.in + " (" + in.layout.FormatName() + ", " + FormatDbfs(in.peak / 32768.0) + " peak)");
     if (withOut)
         Legend(svg, 1, OutColour, request.out + ": " + std::to_string(clipped) + " of " + std::to_string(compared) +
                                       " samples clipped");
-    if (withOut || request.threshold)
+    if (withOut || request.level)
         Legend(svg, withOut ? 2 : 1, LineColour,
-               "threshold \u00B1" + std::to_string(threshold) + (request.threshold ? "" : " (the output's peak)"), true);
+               "threshold \u00B1" + (request.level ? request.levelText : FormatDbfs(threshold / 32768.0)) + " (" +
+                   (request.level ? FormatDbfs(*request.level) : "the output's peak") + ")",
+               true);
     std::fprintf(svg, "</svg>\n");
     if (std::ferror(svg)) {
         failedName.clear();

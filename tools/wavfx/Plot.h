@@ -9,8 +9,9 @@
 namespace wavfx {
 
 struct PlotRequest {
-    std::string in, out;         // out may be empty
-    std::optional<int> threshold;  // drawn as lines; without it, OUT's peak
+    std::string in, out;          // out may be empty
+    std::optional<double> level;  // the threshold as a fraction of full scale, drawn as lines; without it, OUT's peak
+    std::string levelText;        // as the user spelled it
 };
 
 // Writes the SVG to `file`; on failure says which file and why.

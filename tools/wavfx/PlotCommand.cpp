@@ -4,6 +4,7 @@
 #include "Files.h"
 #include "Output.h"
 #include "Plot.h"
+#include "SampleFormat.h"
 #include "System.h"
 #include "Text.h"
 
@@ -33,10 +34,13 @@ int RunPlot(const Invocation& call) {
     const auto& files = call.Operands();
     if (files.empty() || files.size() > 2) return call.Usage("IN, and at most one OUT, expected");
     if (!call.Has("output")) return call.Usage("no -o FILE.svg");
-    long long threshold = 0;
-    if (call.Has("threshold") && (!ParseInt(call.Value("threshold"), threshold) || threshold < 0 || threshold > 32767))
-        return call.Usage("THRESHOLD is a whole number in 0..32767");
-    if (call.Has("threshold")) request.threshold = static_cast<int>(threshold);
+    if (call.Has("threshold")) {
+        Threshold threshold;
+        std::string error;
+        if (!ParseThreshold(call.Value("threshold"), threshold, error)) return call.Usage(error);
+        request.level = threshold.fraction;
+        request.levelText = call.Value("threshold");
+    }
     request.in = files[0];
     if (files.size() == 2) request.out = files[1];
     return WritePlotFile(request, call.Value("output"), existing);

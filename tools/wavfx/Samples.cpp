@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "ClipSample.h"
+#include "SampleFormat.h"
 #include "System.h"
 #include "WAVHeader.h"
 
@@ -15,40 +16,17 @@ namespace wavfx {
 
 namespace {
 
-constexpr std::size_t ChunkBytes = 1 << 16;
-
-// One sample's magnitude as a fraction of full scale.
-double Level(const unsigned char* p, uint32_t encoding, unsigned bytes) {
-    if (encoding == velorik::WaveFormatFloat) {
-        if (bytes == 4) {
-            float f;
-            std::memcpy(&f, p, 4);
-            return std::fabs(static_cast<double>(f));
-        }
-        double d;
-        std::memcpy(&d, p, 8);
-        return std::fabs(d);
-    }
-    if (bytes == 1) return std::abs(static_cast<int>(p[0]) - 128) / 128.0;
-    uint32_t raw = 0;
-    for (unsigned i = 0; i < bytes; ++i) raw |= static_cast<uint32_t>(p[i]) << (8 * i);
-    // Scaled up to 32 bits, so that full scale is 2^31 whatever the width.
-    const auto value = static_cast<int32_t>(raw << (32 - 8 * bytes));
-    return std::fabs(static_cast<double>(value)) / 2147483648.0;
-}
+constexpr std::size_t ChunkBytes = 1 << 16, PeakChunkBytes = 1 << 20;
 
 }  // namespace
 
-std::optional<std::vector<double>> ChannelPeaks(velorik::ByteSource& source, velorik::WavLayout& layout) {
-    const uint32_t encoding = layout.Encoding();
-    const unsigned bytes = layout.bitsPerSample / 8;
-    const bool known = (encoding == velorik::WaveFormatPcm && bytes >= 1 && bytes <= 4 && layout.bitsPerSample % 8 == 0) ||
-                       (encoding == velorik::WaveFormatFloat && (bytes == 4 || bytes == 8));
-    if (!layout.hasData || !known || layout.channels == 0 || layout.blockAlign != bytes * layout.channels)
-        return std::nullopt;
-    std::vector<double> peaks(layout.channels, 0.0);
+std::optional<std::vector<ChannelPeak>> ChannelPeaks(velorik::ByteSource& source, velorik::WavLayout& layout) {
+    std::string why;
+    const auto format = SampleFormatOf(layout, why);
+    if (!format) return std::nullopt;
+    std::vector<ChannelRange> ranges(format->channels);
     const std::size_t frame = layout.blockAlign;
-    std::vector<unsigned char> chunk(ChunkBytes - ChunkBytes % frame);
+    std::vector<unsigned char> chunk(PeakChunkBytes - PeakChunkBytes % frame);
     // Unsized and streamed: to the end of the source.
     const bool toEnd = !layout.sized && layout.dataToEnd;
     uint64_t done = 0;
@@ -56,15 +34,18 @@ std::optional<std::vector<double>> ChannelPeaks(velorik::ByteSource& source, vel
         const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, chunk.size()));
         const long long got = source.ReadAt(layout.dataOffset + done, chunk.data(), want);
         if (got < 0) return std::nullopt;
-        const std::size_t whole = static_cast<std::size_t>(got) - static_cast<std::size_t>(got) % frame;
-        for (std::size_t at = 0; at < whole; at += frame)
-            for (unsigned c = 0; c < layout.channels; ++c)
-                peaks[c] = std::max(peaks[c], Level(chunk.data() + at + c * bytes, encoding, bytes));
+        FoldRanges(format->coding, chunk.data(), static_cast<std::size_t>(got) / frame, ranges);
         done += static_cast<uint64_t>(got);
         left -= toEnd ? 0 : static_cast<uint64_t>(got);
         if (static_cast<std::size_t>(got) < want) break;
     }
     if (!layout.sized) layout.dataSize = done;
+    std::vector<ChannelPeak> peaks;
+    for (const ChannelRange& range : ranges) {
+        // No samples: silence.
+        const double value = range.high < range.low ? 0.0 : std::max(std::fabs(range.high), std::fabs(range.low));
+        peaks.push_back({value / FullScale(format->coding), value});
+    }
     return peaks;
 }
 

@@ -11,11 +11,14 @@
 
 namespace wavfx {
 
-// The peak of each channel as a fraction of full scale, for integer PCM of
-// 8 to 32 bits and IEEE float; nullopt for other formats or a read error. A
-// source of unknown size is read to the end of its samples, and `layout` then
-// says how many there were.
-std::optional<std::vector<double>> ChannelPeaks(velorik::ByteSource& source, velorik::WavLayout& layout);
+struct ChannelPeak {
+    double fraction;  // of full scale
+    double value;     // the largest magnitude in the format's own units (8-bit: of the byte minus 128)
+};
+// The peak of each channel, for every format wavfx reads; nullopt for other
+// formats or a read error. A source of unknown size is read to the end of its
+// samples, and `layout` then says how many there were.
+std::optional<std::vector<ChannelPeak>> ChannelPeaks(velorik::ByteSource& source, velorik::WavLayout& layout);
 
 // How many of the 16-bit samples in [offset, offset + size) of a file the library's clip at
 // `threshold` (its low 16 bits, signed) changes; nullopt on a read error.

@@ -1,0 +1,244 @@
+#include "SampleFormat.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+
+namespace wavfx {
+
+namespace {
+
+// One sample where it lies, and back; the compiler turns these into plain loads and stores.
+struct U8 {
+    using T = int;
+    static constexpr unsigned Size = 1;
+    static T Load(const unsigned char* p) { return static_cast<int>(p[0]) - 128; }
+    static void Store(unsigned char* p, T v) { p[0] = static_cast<unsigned char>(v + 128); }
+};
+struct S16 {
+    using T = std::int16_t;
+    static constexpr unsigned Size = 2;
+    static T Load(const unsigned char* p) { T v; std::memcpy(&v, p, 2); return v; }
+    static void Store(unsigned char* p, T v) { std::memcpy(p, &v, 2); }
+};
+struct S24 {
+    using T = std::int32_t;
+    static constexpr unsigned Size = 3;
+    static T Load(const unsigned char* p) {
+        return static_cast<T>(static_cast<std::uint32_t>(p[0]) << 8 | static_cast<std::uint32_t>(p[1]) << 16 |
+                              static_cast<std::uint32_t>(p[2]) << 24) >> 8;
+    }
+    static void Store(unsigned char* p, T v) {
+        p[0] = static_cast<unsigned char>(v);
+        p[1] = static_cast<unsigned char>(v >> 8);
+        p[2] = static_cast<unsigned char>(v >> 16);
+    }
+};
+struct S32 {
+    using T = std::int32_t;
+    static constexpr unsigned Size = 4;
+    static T Load(const unsigned char* p) { T v; std::memcpy(&v, p, 4); return v; }
+    static void Store(unsigned char* p, T v) { std::memcpy(p, &v, 4); }
+};
+struct F32 {
+    using T = float;
+    static constexpr unsigned Size = 4;
+    static T Load(const unsigned char* p) { T v; std::memcpy(&v, p, 4); return v; }
+    static void Store(unsigned char* p, T v) { std::memcpy(p, &v, 4); }
+};
+struct F64 {
+    using T = double;
+    static constexpr unsigned Size = 8;
+    static T Load(const unsigned char* p) { T v; std::memcpy(&v, p, 8); return v; }
+    static void Store(unsigned char* p, T v) { std::memcpy(p, &v, 8); }
+};
+
+template <typename F>
+std::uint64_t Clip(unsigned char* bytes, std::size_t count, typename F::T high) {
+    using T = typename F::T;
+    const T low = -high;
+    std::uint64_t changed = 0;
+    // A NaN is neither above nor below: it stays, bit for bit.
+    for (std::size_t i = 0; i < count; ++i) {
+        unsigned char* p = bytes + i * F::Size;
+        const T v = F::Load(p);
+        changed += static_cast<std::uint64_t>((v > high) | (v < low));
+        F::Store(p, v > high ? high : v < low ? low : v);
+    }
+    return changed;
+}
+
+// Runs of lanes (a whole number of frames) kept apart, so that the loop over
+// them vectorises whatever the channel count; folded into channels at the end.
+template <typename F>
+void Fold(const unsigned char* bytes, std::size_t frames, std::vector<ChannelRange>& ranges) {
+    using T = typename F::T;
+    const std::size_t channels = ranges.size(), lanes = channels * std::max<std::size_t>(1, 64 / channels);
+    using Limits = std::numeric_limits<T>;
+    std::vector<T> high(lanes, Limits::has_infinity ? -Limits::infinity() : Limits::lowest());
+    std::vector<T> low(lanes, Limits::has_infinity ? Limits::infinity() : Limits::max());
+    const std::size_t count = frames * channels;
+    std::size_t i = 0;
+    for (; i + lanes <= count; i += lanes)
+        for (std::size_t j = 0; j < lanes; ++j) {
+            const T v = F::Load(bytes + (i + j) * F::Size);
+            high[j] = high[j] < v ? v : high[j];
+            low[j] = v < low[j] ? v : low[j];
+        }
+    for (std::size_t j = 0; i < count; ++i, ++j) {
+        const T v = F::Load(bytes + i * F::Size);
+        high[j] = high[j] < v ? v : high[j];
+        low[j] = v < low[j] ? v : low[j];
+    }
+    for (std::size_t j = 0; j < lanes; ++j) {
+        ChannelRange& range = ranges[j % channels];
+        range.high = std::max(range.high, static_cast<double>(high[j]));
+        range.low = std::min(range.low, static_cast<double>(low[j]));
+    }
+}
+
+template <typename F>
+void Decode(const unsigned char* bytes, std::size_t count, float* out, double scale) {
+    const auto factor = static_cast<float>(1.0 / scale);
+    for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<float>(F::Load(bytes + i * F::Size)) * factor;
+}
+
+// Calls `work` with the sample type of `coding`.
+template <typename Work>
+auto Dispatch(Coding coding, Work&& work) {
+    switch (coding) {
+        case Coding::U8: return work(U8{});
+        case Coding::S16: return work(S16{});
+        case Coding::S24: return work(S24{});
+        case Coding::S32: return work(S32{});
+        case Coding::F32: return work(F32{});
+        case Coding::F64: break;
+    }
+    return work(F64{});
+}
+
+bool EndsWith(const std::string& text, const char* tail) {
+    const std::size_t n = std::strlen(tail);
+    if (text.size() < n) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(text[text.size() - n + i])) != tail[i]) return false;
+    return true;
+}
+
+bool ParseDouble(const std::string& text, double& value) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return errno == 0 && *end == '\0' && std::isfinite(value) &&
+           text.find_first_not_of("+-.0123456789") == std::string::npos;
+}
+
+unsigned BitsOf(Coding coding) {
+    switch (coding) {
+        case Coding::U8: return 8;
+        case Coding::S16: return 16;
+        case Coding::S24: return 24;
+        default: return 32;
+    }
+}
+
+}  // namespace
+
+std::optional<SampleFormat> SampleFormatOf(const velorik::WavLayout& layout, std::string& why) {
+    if (!layout.isWave) return why = "not a WAV file", std::nullopt;
+    if (!layout.hasFormat) return why = layout.sized ? "no fmt chunk" : "no fmt chunk before the samples", std::nullopt;
+    if (layout.channels == 0) return why = "the fmt chunk says 0 channels", std::nullopt;
+    if (layout.blockAlign == 0) return why = "the fmt chunk says block align 0", std::nullopt;
+    const unsigned bits = layout.bitsPerSample;
+    std::optional<Coding> coding;
+    if (layout.Encoding() == velorik::WaveFormatPcm && bits == 8) coding = Coding::U8;
+    if (layout.Encoding() == velorik::WaveFormatPcm && bits == 16) coding = Coding::S16;
+    if (layout.Encoding() == velorik::WaveFormatPcm && bits == 24) coding = Coding::S24;
+    if (layout.Encoding() == velorik::WaveFormatPcm && bits == 32) coding = Coding::S32;
+    if (layout.Encoding() == velorik::WaveFormatFloat && bits == 32) coding = Coding::F32;
+    if (layout.Encoding() == velorik::WaveFormatFloat && bits == 64) coding = Coding::F64;
+    if (!coding)
+        return why = layout.FormatName() + ", not 8-, 16-, 24- or 32-bit PCM or 32- or 64-bit float", std::nullopt;
+    const SampleFormat format{*coding, bits / 8, layout.channels};
+    if (layout.blockAlign != format.bytes * format.channels)
+        return why = "the fmt chunk says block align " + std::to_string(layout.blockAlign) + " for " +
+                     std::to_string(layout.channels) + " channel(s) of " + std::to_string(bits) + " bits",
+               std::nullopt;
+    if (!layout.hasData) return why = "no data chunk", std::nullopt;
+    return format;
+}
+
+bool ParseThreshold(const std::string& text, Threshold& out, std::string& error) {
+    const bool fs = EndsWith(text, "dbfs"), db = fs || EndsWith(text, "db");
+    double value = 0;
+    if (db) {
+        if (!ParseDouble(text.substr(0, text.size() - (fs ? 4 : 2)), value) || value > 0)
+            return error = "THRESHOLD " + text + " is no level in dB of full scale, 0 or below (-6dB)", false;
+        out = {Threshold::Spelling::Decibels, 0, std::pow(10.0, value / 20.0)};
+        return true;
+    }
+    if (text.find('.') != std::string::npos) {
+        if (!ParseDouble(text, value) || value < 0 || value > 1)
+            return error = "THRESHOLD " + text + " is no fraction of full scale in 0.0..1.0", false;
+        out = {Threshold::Spelling::Fraction, 0, value};
+        return true;
+    }
+    long long count = 0;
+    errno = 0;
+    char* end = nullptr;
+    count = text.empty() ? 0 : std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || errno != 0 || *end != '\0')
+        return error = "THRESHOLD " + text + " is no whole number, level in dB or fraction", false;
+    if (count < 0 || count > 32767)
+        return error = "THRESHOLD " + text + " is outside 0..32767; --raw hands any value to the library as it is",
+               false;
+    out = {Threshold::Spelling::Count, count, static_cast<double>(count) / 32768.0};
+    return true;
+}
+
+Ceiling CeilingFor(const Threshold& threshold, Coding coding) {
+    Ceiling ceiling;
+    ceiling.level = threshold.fraction;
+    ceiling.levelF = static_cast<float>(threshold.fraction);
+    const unsigned bits = BitsOf(coding);
+    if (threshold.spelling == Threshold::Spelling::Count) {
+        // N of 32768 at every resolution; 8 bits round it, half away from zero.
+        const long long n = threshold.count;
+        ceiling.limit = coding == Coding::U8 ? (n + 128) / 256 : n << (bits - 16);
+    } else {
+        const long long top = (1ll << (bits - 1)) - 1;
+        ceiling.limit = std::min(std::llround(threshold.fraction * static_cast<double>(1ll << (bits - 1))), top);
+    }
+    return ceiling;
+}
+
+std::uint64_t ClipSamples(Coding coding, unsigned char* bytes, std::size_t count, const Ceiling& ceiling) {
+    return Dispatch(coding, [&](auto format) -> std::uint64_t {
+        using F = decltype(format);
+        using T = typename F::T;
+        if constexpr (std::is_same_v<T, float>) return Clip<F>(bytes, count, ceiling.levelF);
+        if constexpr (std::is_same_v<T, double>) return Clip<F>(bytes, count, ceiling.level);
+        if constexpr (std::is_integral_v<T>) return Clip<F>(bytes, count, static_cast<T>(ceiling.limit));
+    });
+}
+
+void FoldRanges(Coding coding, const unsigned char* bytes, std::size_t frames, std::vector<ChannelRange>& ranges) {
+    if (frames == 0 || ranges.empty()) return;
+    Dispatch(coding, [&](auto format) { Fold<decltype(format)>(bytes, frames, ranges); });
+}
+
+double FullScale(Coding coding) {
+    return coding == Coding::F32 || coding == Coding::F64 ? 1.0 : static_cast<double>(1ll << (BitsOf(coding) - 1));
+}
+
+void DecodeSamples(Coding coding, const unsigned char* bytes, std::size_t count, float* out) {
+    Dispatch(coding, [&](auto format) { Decode<decltype(format)>(bytes, count, out, FullScale(coding)); });
+}
+
+}  // namespace wavfx

@@ -1,0 +1,64 @@
+// The PCM sample formats wavfx reads and clips itself: 8-bit unsigned, 16-,
+// 24- and 32-bit signed integer, 32- and 64-bit IEEE float; one threshold for
+// all of them, as a level of full scale, and the kernels that work on runs of
+// their samples as they lie in the file (little-endian, channels interleaved).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "RiffReader.h"
+
+namespace wavfx {
+
+enum class Coding { U8, S16, S24, S32, F32, F64 };
+
+struct SampleFormat {
+    Coding coding;
+    unsigned bytes;     // of one sample
+    unsigned channels;
+};
+
+// How the samples of `layout` are coded; nullopt with `why` naming what is not
+// PCM or float, or what the fmt chunk gets wrong.
+std::optional<SampleFormat> SampleFormatOf(const velorik::WavLayout& layout, std::string& why);
+
+// A threshold as the user spelled it: N (of 32768, as the library takes it),
+// decibels of full scale ("-6dB", "-6dBFS"), or a fraction of it ("0.5").
+struct Threshold {
+    enum class Spelling { Count, Decibels, Fraction } spelling = Spelling::Count;
+    long long count = 0;    // Count: N
+    double fraction = 0.0;  // of full scale, in double precision
+};
+// False with `error` saying what is wrong or out of range.
+bool ParseThreshold(const std::string& text, Threshold& out, std::string& error);
+
+// The threshold at a format's own resolution: samples in [-limit, limit]
+// ([-level, level] for floats) stay as they are, others become the nearer end.
+struct Ceiling {
+    std::int64_t limit = 0;  // integer formats; for 8-bit, of the sample minus 128
+    double level = 0.0;      // 64-bit float
+    float levelF = 0.0f;     // 32-bit float: `level` rounded once
+};
+Ceiling CeilingFor(const Threshold& threshold, Coding coding);
+
+// Clips `count` samples in place; how many changed. NaN stays NaN, bit for bit.
+std::uint64_t ClipSamples(Coding coding, unsigned char* bytes, std::size_t count, const Ceiling& ceiling);
+
+// Each channel's highest and lowest sample, in the format's own units (8-bit:
+// the byte minus 128); NaN is passed over.
+struct ChannelRange {
+    double high = -std::numeric_limits<double>::infinity(), low = std::numeric_limits<double>::infinity();
+};
+void FoldRanges(Coding coding, const unsigned char* bytes, std::size_t frames, std::vector<ChannelRange>& ranges);
+// Full scale in those units: 128, 32768, 2^23, 2^31, or 1 for floats.
+double FullScale(Coding coding);
+
+// Samples as fractions of full scale.
+void DecodeSamples(Coding coding, const unsigned char* bytes, std::size_t count, float* out);
+
+}  // namespace wavfx
