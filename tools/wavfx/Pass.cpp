@@ -18,7 +18,7 @@ namespace {
 
 constexpr std::size_t RunBytes = 1 << 16;
 // wavfx's own pass reads and writes in larger runs: fewer calls, as a plain copy makes.
-constexpr std::size_t OwnRunBytes = 1 << 20;
+constexpr std::size_t OwnRunBytes = 256 << 10;
 constexpr uint64_t HeaderBytes = velorik::WAVHeaderSize;
 
 // Where the samples are, and how they reach the library and leave it.

@@ -34,7 +34,7 @@ struct Trace {
     uint64_t next = 0;  // the byte the next frames are read from
     std::vector<float> low, high;
     std::vector<unsigned char> raw;  // the samples as they lie in the file
-    std::vector<float> chunk;        // as levels
+    std::vector<ChannelRange> ranges;
     float peak = 0;
 };
 
@@ -58,28 +58,34 @@ bool Open(const std::string& name, Trace& trace, std::string& error) {
 
 // The next `frames` frames into the trace's chunk; how many there were.
 uint64_t Read(Trace& trace, uint64_t frames) {
-    const std::size_t frame = trace.layout.blockAlign, samples = static_cast<std::size_t>(frames) * trace.format.channels;
+    const std::size_t frame = trace.layout.blockAlign;
     trace.raw.resize(static_cast<std::size_t>(frames) * frame);
-    trace.chunk.resize(samples);
     const long long got = trace.source.ReadAt(trace.next, trace.raw.data(), trace.raw.size());
     if (got <= 0) return 0;
     trace.next += static_cast<uint64_t>(got);
-    DecodeSamples(trace.format.coding, trace.raw.data(), static_cast<std::size_t>(got) / trace.format.bytes,
-                  trace.chunk.data());
-    for (float& level : trace.chunk) level *= 32768.0f;
     return static_cast<uint64_t>(got) / frame;
 }
 
-// Frames [from, to) of the chunk into one column.
+// Frames [from, to) of the chunk into one column: one frame's first channel
+// for a short file, else every channel's range, folded in the file's own units.
 void Take(Trace& trace, uint64_t from, uint64_t to, std::size_t column, bool firstChannelOnly) {
-    const std::size_t channels = trace.format.channels;
+    const unsigned char* bytes = trace.raw.data() + static_cast<std::size_t>(from) * trace.layout.blockAlign;
     float low = trace.low[column], high = trace.high[column];
-    for (uint64_t f = from; f < to; ++f)
-        for (std::size_t c = 0; c < (firstChannelOnly ? 1 : channels); ++c) {
-            const float s = trace.chunk[static_cast<std::size_t>(f) * channels + c];
-            low = s < low ? s : low;
-            high = s > high ? s : high;
+    if (firstChannelOnly) {
+        float level = 0;
+        DecodeSamples(trace.format.coding, bytes, 1, &level);
+        level *= 32768.0f;
+        low = level < low ? level : low;
+        high = level > high ? level : high;
+    } else {
+        trace.ranges.assign(trace.format.channels, ChannelRange{});
+        FoldRanges(trace.format.coding, bytes, static_cast<std::size_t>(to - from), trace.ranges);
+        const double scale = 32768.0 / FullScale(trace.format.coding);
+        for (const ChannelRange& range : trace.ranges) {
+            low = std::min(low, static_cast<float>(range.low * scale));
+            high = std::max(high, static_cast<float>(range.high * scale));
         }
+    }
     trace.low[column] = low;
     trace.high[column] = high;
     trace.peak = std::max({trace.peak, high, -low});

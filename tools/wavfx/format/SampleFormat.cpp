@@ -13,9 +13,21 @@ namespace wavfx {
 
 namespace {
 
+// Three-byte samples vectorise only with byte shuffles, which x86-64's base
+// instruction set lacks: there the loop is also built for AVX2, picked at run time.
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
+#define VWD_WITH_AVX2 __attribute__((target_clones("avx2", "default")))
+#else
+#define VWD_WITH_AVX2
+#endif
+
 // One sample where it lies, and back; the compiler turns these into plain loads and stores.
 struct U8 {
     using T = int;
+    // Peaks are looked for in the bytes as they are, 128 being silence.
+    using Lane = std::uint8_t;
+    static Lane LoadLane(const unsigned char* p) { return p[0]; }
+    static double Value(Lane v) { return static_cast<double>(v) - 128; }
     static constexpr unsigned Size = 1;
     static T Load(const unsigned char* p) { return static_cast<int>(p[0]) - 128; }
     static void Store(unsigned char* p, T v) { p[0] = static_cast<unsigned char>(v + 128); }
@@ -23,12 +35,18 @@ struct U8 {
 struct S16 {
     using T = std::int16_t;
     static constexpr unsigned Size = 2;
+    using Lane = T;
+    static Lane LoadLane(const unsigned char* p) { return Load(p); }
+    static double Value(Lane v) { return static_cast<double>(v); }
     static T Load(const unsigned char* p) { T v; std::memcpy(&v, p, 2); return v; }
     static void Store(unsigned char* p, T v) { std::memcpy(p, &v, 2); }
 };
 struct S24 {
     using T = std::int32_t;
     static constexpr unsigned Size = 3;
+    using Lane = T;
+    static Lane LoadLane(const unsigned char* p) { return Load(p); }
+    static double Value(Lane v) { return static_cast<double>(v); }
     static T Load(const unsigned char* p) {
         return static_cast<T>(static_cast<std::uint32_t>(p[0]) << 8 | static_cast<std::uint32_t>(p[1]) << 16 |
                               static_cast<std::uint32_t>(p[2]) << 24) >> 8;
@@ -42,18 +60,27 @@ struct S24 {
 struct S32 {
     using T = std::int32_t;
     static constexpr unsigned Size = 4;
+    using Lane = T;
+    static Lane LoadLane(const unsigned char* p) { return Load(p); }
+    static double Value(Lane v) { return static_cast<double>(v); }
     static T Load(const unsigned char* p) { T v; std::memcpy(&v, p, 4); return v; }
     static void Store(unsigned char* p, T v) { std::memcpy(p, &v, 4); }
 };
 struct F32 {
     using T = float;
     static constexpr unsigned Size = 4;
+    using Lane = T;
+    static Lane LoadLane(const unsigned char* p) { return Load(p); }
+    static double Value(Lane v) { return static_cast<double>(v); }
     static T Load(const unsigned char* p) { T v; std::memcpy(&v, p, 4); return v; }
     static void Store(unsigned char* p, T v) { std::memcpy(p, &v, 4); }
 };
 struct F64 {
     using T = double;
     static constexpr unsigned Size = 8;
+    using Lane = T;
+    static Lane LoadLane(const unsigned char* p) { return Load(p); }
+    static double Value(Lane v) { return static_cast<double>(v); }
     static T Load(const unsigned char* p) { T v; std::memcpy(&v, p, 8); return v; }
     static void Store(unsigned char* p, T v) { std::memcpy(p, &v, 8); }
 };
@@ -73,32 +100,81 @@ std::uint64_t Clip(unsigned char* bytes, std::size_t count, typename F::T high) 
     return changed;
 }
 
-// Runs of lanes (a whole number of frames) kept apart, so that the loop over
-// them vectorises whatever the channel count; folded into channels at the end.
-template <typename F>
-void Fold(const unsigned char* bytes, std::size_t frames, std::vector<ChannelRange>& ranges) {
-    using T = typename F::T;
-    const std::size_t channels = ranges.size(), lanes = channels * std::max<std::size_t>(1, 64 / channels);
-    using Limits = std::numeric_limits<T>;
-    std::vector<T> high(lanes, Limits::has_infinity ? -Limits::infinity() : Limits::lowest());
-    std::vector<T> low(lanes, Limits::has_infinity ? Limits::infinity() : Limits::max());
-    const std::size_t count = frames * channels;
+VWD_WITH_AVX2 std::uint32_t Clip24(unsigned char* __restrict bytes, std::size_t count, std::int32_t high) {
+    const std::int32_t low = -high;
+    std::uint32_t changed = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        unsigned char* p = bytes + 3 * i;
+        const auto v = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 |
+                                                 static_cast<std::uint32_t>(p[1]) << 16 |
+                                                 static_cast<std::uint32_t>(p[2]) << 24) >> 8;
+        changed += static_cast<std::uint32_t>((v > high) | (v < low));
+        const std::int32_t c = v > high ? high : v < low ? low : v;
+        p[0] = static_cast<unsigned char>(c);
+        p[1] = static_cast<unsigned char>(c >> 8);
+        p[2] = static_cast<unsigned char>(c >> 16);
+    }
+    return changed;
+}
+
+template <>
+std::uint64_t Clip<S24>(unsigned char* bytes, std::size_t count, std::int32_t high) {
+    std::uint64_t changed = 0;
+    // Runs short enough for a 32-bit count.
+    for (std::size_t at = 0; at < count; at += std::size_t{1} << 30)
+        changed += Clip24(bytes + 3 * at, std::min(count - at, std::size_t{1} << 30), high);
+    return changed;
+}
+
+// Lane j's highest and lowest of samples j, j + lanes, j + 2 lanes... of `count`:
+// the loop over lanes vectorises whatever the channel count.
+template <typename Lane, typename Load>
+inline __attribute__((always_inline)) void LaneRanges(const unsigned char* bytes, std::size_t count, std::size_t lanes,
+                                                      unsigned size, Lane* high, Lane* low, Load load) {
     std::size_t i = 0;
     for (; i + lanes <= count; i += lanes)
         for (std::size_t j = 0; j < lanes; ++j) {
-            const T v = F::Load(bytes + (i + j) * F::Size);
+            const Lane v = load(bytes + (i + j) * size);
             high[j] = high[j] < v ? v : high[j];
             low[j] = v < low[j] ? v : low[j];
         }
     for (std::size_t j = 0; i < count; ++i, ++j) {
-        const T v = F::Load(bytes + i * F::Size);
+        const Lane v = load(bytes + i * size);
         high[j] = high[j] < v ? v : high[j];
         low[j] = v < low[j] ? v : low[j];
     }
-    for (std::size_t j = 0; j < lanes; ++j) {
+}
+
+template <typename F>
+void LaneRangesOf(const unsigned char* bytes, std::size_t count, std::size_t lanes, typename F::Lane* high,
+                  typename F::Lane* low) {
+    LaneRanges(bytes, count, lanes, F::Size, high, low, F::LoadLane);
+}
+
+VWD_WITH_AVX2 void LaneRanges24(const unsigned char* bytes, std::size_t count, std::size_t lanes, std::int32_t* high,
+                                std::int32_t* low) {
+    LaneRanges(bytes, count, lanes, 3, high, low, S24::LoadLane);
+}
+
+template <>
+void LaneRangesOf<S24>(const unsigned char* bytes, std::size_t count, std::size_t lanes, std::int32_t* high,
+                       std::int32_t* low) {
+    LaneRanges24(bytes, count, lanes, high, low);
+}
+
+// Lanes of a whole number of frames, folded into their channels at the end.
+template <typename F>
+void Fold(const unsigned char* bytes, std::size_t frames, std::vector<ChannelRange>& ranges) {
+    using Lane = typename F::Lane;
+    using Limits = std::numeric_limits<Lane>;
+    const std::size_t channels = ranges.size(), lanes = channels * std::max<std::size_t>(1, 64 / channels);
+    std::vector<Lane> high(lanes, Limits::has_infinity ? -Limits::infinity() : Limits::lowest());
+    std::vector<Lane> low(lanes, Limits::has_infinity ? Limits::infinity() : Limits::max());
+    LaneRangesOf<F>(bytes, frames * channels, lanes, high.data(), low.data());
+    for (std::size_t j = 0; j < std::min(lanes, frames * channels); ++j) {
         ChannelRange& range = ranges[j % channels];
-        range.high = std::max(range.high, static_cast<double>(high[j]));
-        range.low = std::min(range.low, static_cast<double>(low[j]));
+        range.high = std::max(range.high, F::Value(high[j]));
+        range.low = std::min(range.low, F::Value(low[j]));
     }
 }
 
