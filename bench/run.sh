@@ -119,6 +119,46 @@ printf '| %-10s | %10s |\n' "-j 1" "$one" "-j $cores" "$all"
 printf 'speed-up with -j %s: %.2f x\n' "$cores" "$(echo "$one / $all" | bc -l)"
 
 echo
+echo "Every PCM format: about 100 MB of noise each (sox), $runs interleaved runs"
+echo "distort -6dB against a plain copy (dd bs=64K) and sox; info and plot against reading the file (dd bs=64K of=/dev/null)"
+declare -A ftimes
+formats=(u8:"-b 8" s16:"-b 16" s24:"-b 24" s32:"-b 32" f32:"-e floating-point -b 32" f64:"-e floating-point -b 64")
+for entry in "${formats[@]}"; do
+    name=${entry%%:*} bits=${entry#*:} width
+    case $name in u8) width=1 ;; s16) width=2 ;; s24) width=3 ;; s32 | f32) width=4 ;; f64) width=8 ;; esac
+    # shellcheck disable=SC2086
+    sox -n -r 48000 -c 2 $bits "$work/$name.wav" synth "$(( 100000000 / (96000 * width) ))" whitenoise vol 0.9 2>/dev/null
+done
+for ((r = 0; r < runs; r++)); do
+    for entry in "${formats[@]}"; do
+        name=${entry%%:*} f=$work/${entry%%:*}.wav
+        ftimes[$name:read]+="$(timed dd if="$f" of=/dev/null bs=64K) "
+        ftimes[$name:info]+="$(timed "$wavfx" info "$f") "
+        ftimes[$name:plot]+="$(timed "$wavfx" plot "$f" -o "$work/p.svg" -y) "
+        ftimes[$name:soxstat]+="$(timed sox "$f" -n stat) "
+        [ "$name" = s24 ] || [ "$name" = f32 ] || continue
+        rm -f "$out"; ftimes[$name:copy]+="$(timed dd if="$f" of="$out" bs=64K) "
+        rm -f "$out"; ftimes[$name:distort]+="$(timed "$wavfx" distort "$f" "$out" -6dB) "
+        rm -f "$out"; ftimes[$name:sox]+="$(timed sox "$f" "$out" vol 1) "
+    done
+done
+median() { tr ' ' '\n' <<<"${ftimes[$1]}" | grep . | stats | cut -d' ' -f1; }
+ratio() { echo "$(median "$1") / $(median "$2")" | bc -l; }
+printf '| %-6s | %10s | %10s | %10s | %10s | %10s | %10s | %10s |\n' format "read s" "info s" "x read" "plot s" \
+    "x read" "sox stat s" "distort x dd, x sox"
+printf '|%s|%s|%s|%s|%s|%s|%s|%s|\n' -------- ------------ ------------ ------------ ------------ ------------ \
+    ------------ ------------
+for entry in "${formats[@]}"; do
+    name=${entry%%:*} distort="-"
+    [ -n "${ftimes[$name:distort]:-}" ] &&
+        distort=$(printf '%.2f, %.2f' "$(ratio "$name:distort" "$name:copy")" "$(ratio "$name:distort" "$name:sox")")
+    printf '| %-6s | %10s | %10s | %10.2f | %10s | %10.2f | %10s | %10s |\n' "$name" "$(median "$name:read")" \
+        "$(median "$name:info")" "$(ratio "$name:info" "$name:read")" "$(median "$name:plot")" \
+        "$(ratio "$name:plot" "$name:read")" "$(median "$name:soxstat")" "$distort"
+done
+for entry in "${formats[@]}"; do rm -f "$work/${entry%%:*}.wav"; done
+
+echo
 echo "Peak resident memory of wavfx distort (ffmpeg's layout)"
 printf '| %-10s | %12s |\n' "input" "peak RSS KiB"
 printf '|%s|%s|\n' "------------" "--------------"
