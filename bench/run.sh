@@ -124,7 +124,7 @@ echo "distort -6dB against a plain copy (dd bs=64K) and sox; info and plot again
 declare -A ftimes
 formats=(u8:"-b 8" s16:"-b 16" s24:"-b 24" s32:"-b 32" f32:"-e floating-point -b 32" f64:"-e floating-point -b 64")
 for entry in "${formats[@]}"; do
-    name=${entry%%:*} bits=${entry#*:} width
+    name=${entry%%:*} bits=${entry#*:}
     case $name in u8) width=1 ;; s16) width=2 ;; s24) width=3 ;; s32 | f32) width=4 ;; f64) width=8 ;; esac
     # shellcheck disable=SC2086
     sox -n -r 48000 -c 2 $bits "$work/$name.wav" synth "$(( 100000000 / (96000 * width) ))" whitenoise vol 0.9 2>/dev/null
