@@ -91,6 +91,8 @@ TEST(Repair, FixesOnlySizeFieldsAndEveryCutPointEndsTheSameWay) {
         {"no fmt", "RIFF" + Le(0, 4) + "WAVEdata" + Le(0, 4) + Frames, 0, Verdict::Refused, 0, "no fmt"},
         {"no data", Wave(Fmt() + Chunk("LIST", "INFO")), 0, Verdict::Refused, 0, "no data chunk"},
         {"block align 0", Broken(0, 0, Frames, "", "", Fmt(1, 0)), 0, Verdict::Refused, 0, "block align 0"},
+        {"fmt after the samples, a chunk cut short", Wave(Chunk("data", Frames) + Fmt() + Chunk("LIST", "INFO")).substr(0, 2050),
+         0, Verdict::Refused, 0, "chunks that do not fill the file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -77,9 +77,11 @@ bool ClaimHolds(ByteSource& source, std::uint64_t start, std::uint64_t claimed, 
 std::uint64_t SamplesBeforeTail(ByteSource& source, std::uint64_t start, std::uint64_t fileSize, std::uint64_t frame,
                                 bool& ok) {
     const std::uint64_t toEnd = (fileSize - start) - (fileSize - start) % frame;
-    std::vector<unsigned char> block(1 << 20);
     std::uint64_t first = std::max(start, fileSize > TailWindow ? fileSize - TailWindow : 0);
     first += (first - start) & 1;  // chunks start an even distance after the samples do
+    // Blocks overlap by 8 bytes and step by an even count; no larger than what is left.
+    const std::uint64_t left = fileSize - std::min(first, fileSize) + 9;
+    std::vector<unsigned char> block(static_cast<std::size_t>(std::min<std::uint64_t>(1 << 20, left - left % 2)));
     for (std::uint64_t at = first; at + 8 <= fileSize; at += block.size() - 8) {
         const long long got = source.ReadAt(at, block.data(), block.size());
         if (got < 0) {
@@ -140,6 +142,15 @@ Plan PlanRepair(ByteSource& source) {
     if (!placeholder && ClaimHolds(source, start, claimed, fileSize, frame)) {
         samples = claimed;
     } else {
+        // A size that leads to well-formed chunks (or to the fmt chunk) is what
+        // its writer meant; if they do not fill the file, something else is
+        // broken, and no size here can say which bytes are samples.
+        for (const RiffChunk& chunk : layout->chunks)
+            if (chunk.offset > header && (chunk.id == "fmt " || (chunk.offset + 8 + chunk.size <= fileSize &&
+                                                                   Printable(reinterpret_cast<const unsigned char*>(
+                                                                       chunk.id.data())))))
+                return Refuse("the data size leads to chunks that do not fill the file ('" + chunk.id + "' at " +
+                              std::to_string(chunk.offset) + "); their writer's sizes disagree");
         samples = SamplesBeforeTail(source, start, fileSize, frame, ok);
     }
 
@@ -157,7 +168,8 @@ Plan PlanRepair(ByteSource& source) {
         }
         Want(plan, source, "ds64 RIFF size", 20, 8, fileSize - 8, ok);
         Want(plan, source, "ds64 data size", 28, 8, samples, ok);
-        Want(plan, source, "data size", header + 4, 4, Max32, ok);
+        // A 32-bit size that already says it stays (so does 0, which Max32 and a ds64 of 0 would make "to the end").
+        Want(plan, source, "data size", header + 4, 4, size32 == samples ? size32 : Max32, ok);
         Want(plan, source, "form", 0, 4, Id("RF64"), ok, true);
         Want(plan, source, "RIFF size", 4, 4, Max32, ok);
         Want(plan, source, "first chunk", 12, 4, Id("ds64"), ok, true);
