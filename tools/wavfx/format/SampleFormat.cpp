@@ -13,6 +13,9 @@ namespace wavfx {
 
 namespace {
 
+// Samples per run of a clip: few enough for a 32-bit count.
+constexpr std::size_t RunSamples = std::size_t{1} << 30;
+
 // Three-byte samples vectorise only with byte shuffles, which x86-64's base
 // instruction set lacks: there the loop is also built for AVX2, picked at run time.
 #if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
@@ -21,32 +24,42 @@ namespace {
 #define VWD_WITH_AVX2
 #endif
 
-// One sample where it lies, and back; the compiler turns these into plain loads and stores.
+// One sample where it lies, and back; the compiler turns these into plain
+// loads and stores. A lane is what peaks are looked for in: the sample itself,
+// save for 8-bit, whose bytes are compared as they are (128 being silence).
+template <typename Format, typename Sample>
+struct SameLane {
+    using Lane = Sample;
+    static Lane LoadLane(const unsigned char* p) { return Format::Load(p); }
+    static double Value(Lane v) { return static_cast<double>(v); }
+};
+template <typename Sample>
+struct Plain : SameLane<Plain<Sample>, Sample> {
+    using T = Sample;
+    static constexpr unsigned Size = sizeof(Sample);
+    static T Load(const unsigned char* p) {
+        T v;
+        std::memcpy(&v, p, Size);
+        return v;
+    }
+    static void Store(unsigned char* p, T v) { std::memcpy(p, &v, Size); }
+};
+using S16 = Plain<std::int16_t>;
+using S32 = Plain<std::int32_t>;
+using F32 = Plain<float>;
+using F64 = Plain<double>;
 struct U8 {
     using T = int;
-    // Peaks are looked for in the bytes as they are, 128 being silence.
     using Lane = std::uint8_t;
-    static Lane LoadLane(const unsigned char* p) { return p[0]; }
-    static double Value(Lane v) { return static_cast<double>(v) - 128; }
     static constexpr unsigned Size = 1;
     static T Load(const unsigned char* p) { return static_cast<int>(p[0]) - 128; }
     static void Store(unsigned char* p, T v) { p[0] = static_cast<unsigned char>(v + 128); }
+    static Lane LoadLane(const unsigned char* p) { return p[0]; }
+    static double Value(Lane v) { return static_cast<double>(v) - 128; }
 };
-struct S16 {
-    using T = std::int16_t;
-    static constexpr unsigned Size = 2;
-    using Lane = T;
-    static Lane LoadLane(const unsigned char* p) { return Load(p); }
-    static double Value(Lane v) { return static_cast<double>(v); }
-    static T Load(const unsigned char* p) { T v; std::memcpy(&v, p, 2); return v; }
-    static void Store(unsigned char* p, T v) { std::memcpy(p, &v, 2); }
-};
-struct S24 {
+struct S24 : SameLane<S24, std::int32_t> {
     using T = std::int32_t;
     static constexpr unsigned Size = 3;
-    using Lane = T;
-    static Lane LoadLane(const unsigned char* p) { return Load(p); }
-    static double Value(Lane v) { return static_cast<double>(v); }
     static T Load(const unsigned char* p) {
         return static_cast<T>(static_cast<std::uint32_t>(p[0]) << 8 | static_cast<std::uint32_t>(p[1]) << 16 |
                               static_cast<std::uint32_t>(p[2]) << 24) >> 8;
@@ -57,72 +70,38 @@ struct S24 {
         p[2] = static_cast<unsigned char>(v >> 16);
     }
 };
-struct S32 {
-    using T = std::int32_t;
-    static constexpr unsigned Size = 4;
-    using Lane = T;
-    static Lane LoadLane(const unsigned char* p) { return Load(p); }
-    static double Value(Lane v) { return static_cast<double>(v); }
-    static T Load(const unsigned char* p) { T v; std::memcpy(&v, p, 4); return v; }
-    static void Store(unsigned char* p, T v) { std::memcpy(p, &v, 4); }
-};
-struct F32 {
-    using T = float;
-    static constexpr unsigned Size = 4;
-    using Lane = T;
-    static Lane LoadLane(const unsigned char* p) { return Load(p); }
-    static double Value(Lane v) { return static_cast<double>(v); }
-    static T Load(const unsigned char* p) { T v; std::memcpy(&v, p, 4); return v; }
-    static void Store(unsigned char* p, T v) { std::memcpy(p, &v, 4); }
-};
-struct F64 {
-    using T = double;
-    static constexpr unsigned Size = 8;
-    using Lane = T;
-    static Lane LoadLane(const unsigned char* p) { return Load(p); }
-    static double Value(Lane v) { return static_cast<double>(v); }
-    static T Load(const unsigned char* p) { T v; std::memcpy(&v, p, 8); return v; }
-    static void Store(unsigned char* p, T v) { std::memcpy(p, &v, 8); }
-};
 
+// A NaN is neither above nor below: it stays, bit for bit. The count is 32
+// bits wide, as the samples it counts, so that the loop vectorises.
 template <typename F>
-std::uint64_t Clip(unsigned char* bytes, std::size_t count, typename F::T high) {
+inline __attribute__((always_inline)) std::uint32_t ClipRun(unsigned char* __restrict bytes, std::size_t count,
+                                                             typename F::T high) {
     using T = typename F::T;
     const T low = -high;
-    std::uint64_t changed = 0;
-    // A NaN is neither above nor below: it stays, bit for bit.
+    std::uint32_t changed = 0;
     for (std::size_t i = 0; i < count; ++i) {
         unsigned char* p = bytes + i * F::Size;
         const T v = F::Load(p);
-        changed += static_cast<std::uint64_t>((v > high) | (v < low));
+        changed += static_cast<std::uint32_t>((v > high) | (v < low));
         F::Store(p, v > high ? high : v < low ? low : v);
     }
     return changed;
 }
 
-VWD_WITH_AVX2 std::uint32_t Clip24(unsigned char* __restrict bytes, std::size_t count, std::int32_t high) {
-    const std::int32_t low = -high;
-    std::uint32_t changed = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        unsigned char* p = bytes + 3 * i;
-        const auto v = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 |
-                                                 static_cast<std::uint32_t>(p[1]) << 16 |
-                                                 static_cast<std::uint32_t>(p[2]) << 24) >> 8;
-        changed += static_cast<std::uint32_t>((v > high) | (v < low));
-        const std::int32_t c = v > high ? high : v < low ? low : v;
-        p[0] = static_cast<unsigned char>(c);
-        p[1] = static_cast<unsigned char>(c >> 8);
-        p[2] = static_cast<unsigned char>(c >> 16);
-    }
-    return changed;
+VWD_WITH_AVX2 std::uint32_t ClipRun24(unsigned char* __restrict bytes, std::size_t count, std::int32_t high) {
+    return ClipRun<S24>(bytes, count, high);
 }
 
-template <>
-std::uint64_t Clip<S24>(unsigned char* bytes, std::size_t count, std::int32_t high) {
+template <typename F>
+std::uint64_t Clip(unsigned char* bytes, std::size_t count, typename F::T high) {
     std::uint64_t changed = 0;
-    // Runs short enough for a 32-bit count.
-    for (std::size_t at = 0; at < count; at += std::size_t{1} << 30)
-        changed += Clip24(bytes + 3 * at, std::min(count - at, std::size_t{1} << 30), high);
+    for (std::size_t at = 0; at < count; at += RunSamples) {
+        const std::size_t n = std::min(count - at, RunSamples);
+        if constexpr (std::is_same_v<F, S24>)
+            changed += ClipRun24(bytes + F::Size * at, n, high);
+        else
+            changed += ClipRun<F>(bytes + F::Size * at, n, high);
+    }
     return changed;
 }
 

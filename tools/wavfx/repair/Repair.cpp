@@ -124,7 +124,7 @@ Plan PlanRepair(ByteSource& source) {
     if (!layout) return Refuse("reading failed");
     const std::uint64_t fileSize = layout->fileSize;
     if (!layout->isWave) return Refuse("not a RIFF or RF64 WAVE file");
-    if (!layout->hasFormat) return Refuse("no fmt chunk before the samples");
+    if (!layout->hasFormat) return Refuse("no fmt chunk");
     if (!layout->hasData) return Refuse("no data chunk");
     if (layout->blockAlign == 0) return Refuse("the fmt chunk says block align 0");
     const std::uint64_t start = layout->dataOffset, frame = layout->blockAlign, header = start - 8;
