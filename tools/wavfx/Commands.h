@@ -19,8 +19,8 @@ struct Invocation {
     const std::vector<std::string>& Operands() const { return args.operands; }
     bool Has(const char* option) const { return args.Has(option); }
     std::string Value(const char* option) const { return args.Value(option); }
-    // What -y or -n says about an existing output; false (a usage error) for both.
-    bool WhenExists(Existing& existing) const;
+    // What -y or -n says about an existing output (both together never reach a command).
+    Existing WhenExists() const;
     // "wavfx NAME: WHY" and the command's usage on stderr; exit status 2.
     int Usage(const std::string& why) const;
 };

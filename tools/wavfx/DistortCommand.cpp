@@ -185,7 +185,7 @@ int DistortMany(const Options& options, const std::vector<std::string>& inputs, 
 
 int RunDistort(const Invocation& call) {
     Options options;
-    if (!call.WhenExists(options.existing)) return call.Usage("-y and -n contradict each other");
+    options.existing = call.WhenExists();
     options.raw = call.Has("raw");
     std::vector<std::string> inputs = call.Operands();
     std::string threshold = call.Value("threshold");

@@ -196,17 +196,20 @@ bool WriteAfter(Source& input, const Plan& plan, const Fed& fed, std::FILE* sink
     return !plan.sampleBytes || CopyInput(input, input.Position(), std::nullopt, sink, result, output.Name());
 }
 
+// Where the output's bytes go: its temporary (held open in `file`), or what is written through.
+std::FILE* Sink(const Output& output, File& file) {
+    if (!output.IsFile()) return output.Stream();
+    file = OpenFile(output.Temporary(), "wb");
+    return file.get();
+}
+
 // The library reads the input file or a pipe fed from it, and writes a pipe
 // that is spliced into the output.
 PassResult Piped(Source& input, const Plan& plan, const velorik::WavLayout* layout, Output& output, int32_t threshold) {
     PassResult result;
     File file{nullptr, std::fclose};
-    std::FILE* sink = output.Stream();
-    if (output.IsFile()) {
-        file = OpenFile(output.Temporary(), "wb");
-        if (!file) return Failed(output.Name(), "cannot be written: " + sys::LastError());
-        sink = file.get();
-    }
+    std::FILE* sink = Sink(output, file);
+    if (sink == nullptr) return Failed(output.Name(), "cannot be written: " + sys::LastError());
     if (!WriteBefore(input, plan, sink, output, result)) return result;
     std::string error;
     sys::LibraryPipe in, out;
@@ -282,13 +285,9 @@ PassResult RunOwnPass(Source& input, const velorik::WavLayout& layout, const Sam
     if (layout.sized || !layout.dataToEnd) plan.sampleBytes = layout.dataSize;
     PassResult result;
     File file{nullptr, std::fclose};
-    std::FILE* sink = output.Stream();
-    if (output.IsFile()) {
-        file = OpenFile(output.Temporary(), "wb");
-        if (!file) return Failed(output.Name(), "cannot be written: " + sys::LastError());
-        sink = file.get();
-        if (progress != nullptr) progress->Watch(output.Temporary());
-    }
+    std::FILE* sink = Sink(output, file);
+    if (sink == nullptr) return Failed(output.Name(), "cannot be written: " + sys::LastError());
+    if (progress != nullptr && output.IsFile()) progress->Watch(output.Temporary());
     if (!WriteBefore(input, plan, sink, output, result)) return result;
     input.StopKeeping();
     if (!ClipThrough(input, plan, format, ceiling, sink, output, result) ||

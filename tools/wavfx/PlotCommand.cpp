@@ -29,8 +29,6 @@ int WritePlotFile(const PlotRequest& request, const std::string& path, Existing 
 
 int RunPlot(const Invocation& call) {
     PlotRequest request;
-    Existing existing;
-    if (!call.WhenExists(existing)) return call.Usage("-y and -n contradict each other");
     const auto& files = call.Operands();
     if (files.empty() || files.size() > 2) return call.Usage("IN, and at most one OUT, expected");
     if (!call.Has("output")) return call.Usage("no -o FILE.svg");
@@ -43,7 +41,7 @@ int RunPlot(const Invocation& call) {
     }
     request.in = files[0];
     if (files.size() == 2) request.out = files[1];
-    return WritePlotFile(request, call.Value("output"), existing);
+    return WritePlotFile(request, call.Value("output"), call.WhenExists());
 }
 
 }  // namespace wavfx

@@ -133,7 +133,7 @@ int Record(const std::string& path, const RecordOptions& options) {
 
 int RunRecord(const Invocation& call) {
     RecordOptions options;
-    if (!call.WhenExists(options.existing)) return call.Usage("-y and -n contradict each other");
+    options.existing = call.WhenExists();
     options.quiet = call.Has("quiet");
     if (call.Has("duration") && (!ParseInt(call.Value("duration"), options.seconds) || options.seconds < 1))
         return call.Usage("-d takes a whole number of seconds, 1 or more");

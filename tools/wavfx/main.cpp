@@ -12,10 +12,8 @@
 
 namespace wavfx {
 
-bool Invocation::WhenExists(Existing& existing) const {
-    if (Has("overwrite") && Has("no-clobber")) return false;
-    existing = Has("overwrite") ? Existing::Replace : Has("no-clobber") ? Existing::Skip : Existing::Refuse;
-    return true;
+Existing Invocation::WhenExists() const {
+    return Has("overwrite") ? Existing::Replace : Has("no-clobber") ? Existing::Skip : Existing::Refuse;
 }
 
 int Invocation::Usage(const std::string& why) const {
@@ -86,6 +84,7 @@ int Run(const std::vector<std::string>& all) {
     Invocation call{*command, {}};
     std::string error;
     if (!ParseArgs(command->options, command->optionCount, args, call.args, error)) return call.Usage(error);
+    if (call.Has("overwrite") && call.Has("no-clobber")) return call.Usage("-y and -n contradict each other");
     // wavfx is the host: one clear message of its own instead of ALSA's lines.
     sys::QuietAudioErrors();
     return command->run(call);
