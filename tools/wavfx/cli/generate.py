@@ -56,10 +56,10 @@ def blocks(text):
     """Paragraphs, and list items, of a text: ("p", words) or ("li", words)."""
     out = []
     for paragraph in text.strip().split("\n\n"):
-        for line in paragraph.split("\n"):
+        for n, line in enumerate(paragraph.split("\n")):
             if line.startswith("- "):
                 out.append(("li", line[2:]))
-            elif out and out[-1][0] == "p" and not paragraph.startswith(line):
+            elif n > 0 and out[-1][0] == "p":  # a paragraph's next line
                 out[-1] = ("p", out[-1][1] + " " + line)
             else:
                 out.append(("p", line))

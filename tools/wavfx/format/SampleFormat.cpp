@@ -9,6 +9,8 @@
 #include <limits>
 #include <type_traits>
 
+#include "Text.h"
+
 namespace wavfx {
 
 namespace {
@@ -245,10 +247,7 @@ bool ParseThreshold(const std::string& text, Threshold& out, std::string& error)
         return true;
     }
     long long count = 0;
-    errno = 0;
-    char* end = nullptr;
-    count = text.empty() ? 0 : std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || errno != 0 || *end != '\0')
+    if (!ParseInt(text, count))
         return error = "THRESHOLD " + text + " is no whole number, level in dB or fraction", false;
     if (count < 0 || count > 32767)
         return error = "THRESHOLD " + text + " is outside 0..32767; --raw hands any value to the library as it is",
