@@ -8,9 +8,9 @@
 
 #include <vector>
 
-#include "Repair.h"
+#include "repair/Repair.h"
 #include "RiffReader.h"
-#include "SampleFormat.h"
+#include "format/SampleFormat.h"
 
 namespace {
 

@@ -72,4 +72,18 @@ inline std::size_t PutUtf8(std::uint32_t cp, unsigned char (&out)[4]) noexcept {
     return 4;
 }
 
+// Writes `cp` (no surrogate) as UTF-16 in units of 16 bits (char16_t, or wchar_t on
+// Windows); how many units (1 or 2).
+template <typename Unit>
+inline std::size_t PutUtf16(std::uint32_t cp, Unit (&out)[2]) noexcept {
+    static_assert(sizeof(Unit) == 2, "UTF-16 units are 16 bits wide");
+    if (cp < 0x10000) {
+        out[0] = static_cast<Unit>(cp);
+        return 1;
+    }
+    out[0] = static_cast<Unit>(0xD800 + ((cp - 0x10000) >> 10));
+    out[1] = static_cast<Unit>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    return 2;
+}
+
 }  // namespace velorik::unicode

@@ -1,36 +1,16 @@
 // wavfx: the command-line host of the VelorikWAVDistortion library.
 #include <cstdio>
 
-#include "Cleanup.h"
-#include "CommandTable.h"
-#include "System.h"
-#include "Text.h"
+#include "cli/CommandTable.h"
+#include "report/Text.h"
+#include "system/Cleanup.h"
+#include "system/System.h"
 
 #ifndef WAVFX_VERSION
 #define WAVFX_VERSION "unknown"
 #endif
 
 namespace wavfx {
-
-Existing Invocation::WhenExists() const {
-    return Has("overwrite") ? Existing::Replace : Has("no-clobber") ? Existing::Skip : Existing::Refuse;
-}
-
-int Invocation::Usage(const std::string& why) const {
-    std::fprintf(stderr, "wavfx %s: %s\n%s'wavfx %s --help' describes it.\n", command.name, Printable(why).c_str(),
-                 command.usage, command.name);
-    return 2;
-}
-
-int Fail(const std::string& name, const std::string& reason) {
-    std::fprintf(stderr, "wavfx: %s: %s\n", Printable(name).c_str(), Printable(reason).c_str());
-    return 1;
-}
-
-int Skipped(const std::string& name) {
-    std::fprintf(stderr, "wavfx: %s: exists; skipped (-n)\n", Printable(name).c_str());
-    return 0;
-}
 
 namespace {
 

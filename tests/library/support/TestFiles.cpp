@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "Unicode.h"
+
 namespace testing_support {
 
 FileSizeLimit::FileSizeLimit(uint64_t bytes) {
@@ -70,17 +72,12 @@ bool Exists(const std::string& path) {
 std::basic_string<VwdChar16> Utf16(const std::string& utf8) {
     std::basic_string<VwdChar16> out;
     for (std::size_t i = 0; i < utf8.size();) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        uint32_t cp = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        uint32_t cp;
+        const std::size_t length = velorik::unicode::Utf8Sequence(utf8.data(), utf8.size(), i, cp);
+        if (length == 0) throw std::invalid_argument("a test name that is not UTF-8: " + utf8);
         i += length;
-        if (cp >= 0x10000) {
-            out.push_back(static_cast<VwdChar16>(0xD800 + ((cp - 0x10000) >> 10)));
-            out.push_back(static_cast<VwdChar16>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<VwdChar16>(cp));
-        }
+        VwdChar16 units[2];
+        out.append(units, velorik::unicode::PutUtf16(cp, units));
     }
     return out;
 }

@@ -1,4 +1,4 @@
-#include "Repair.h"
+#include "repair/Repair.h"
 #include "RiffBytes.h"
 
 #include <gtest/gtest.h>

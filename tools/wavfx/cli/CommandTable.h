@@ -1,10 +1,11 @@
 // wavfx's commands: the table made from cli/commands.toml drives dispatch and every help text.
+// The table itself is generated beside the commands it names (commands/Commands.h).
 #pragma once
 
 #include <cstddef>
 
-#include "Arguments.h"
-#include "Commands.h"
+#include "cli/Arguments.h"
+#include "cli/Invocation.h"
 
 namespace wavfx {
 

@@ -124,7 +124,7 @@ def c_string(lines):
 
 def cxx(table):
     out = ["// Made by generate.py from commands.toml: change the table, not this file.",
-           '#include "CommandTable.h"', "", "namespace wavfx {", "", "namespace {", ""]
+           '#include "cli/CommandTable.h"', '#include "commands/Commands.h"', "", "namespace wavfx {", "", "namespace {", ""]
     for command in table["command"]:
         out.append("const OptionSpec %sOptions[] = {" % command["handler"])
         for o in command["options"]:

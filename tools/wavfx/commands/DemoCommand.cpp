@@ -4,16 +4,17 @@
 #include <memory>
 #include <system_error>
 
-#include "Commands.h"
-#include "Files.h"
-#include "Plot.h"
-#include "RiffReader.h"
-#include "Source.h"
-#include "Samples.h"
-#include "System.h"
-#include "Text.h"
-#include "VelorikWAVDistortion.h"
-#include "WAVHeader.h"
+#include "commands/Commands.h"
+#include "format/Samples.h"
+#include "io/Files.h"
+#include "io/Source.h"
+#include "report/Text.h"
+#include "system/System.h"
+#include "wav/RiffReader.h"
+#include "wav/WAVHeader.h"
+#include "work/Library.h"
+#include "work/PlotFile.h"
+#include "work/Recording.h"
 
 namespace wavfx {
 
@@ -103,17 +104,17 @@ int RunDemo(const Invocation& call) {
     std::printf("1. Test signal: %s, 2 s of 440 Hz rising to full scale\n", tone.c_str());
     std::printf("2. WAVDistortion(%s, %s, %d) says: ", tone.c_str(), clipped.c_str(), Threshold);
     std::fflush(stdout);
-    const int32_t status = WAVDistortion(ToUtf16(tone).c_str(), ToUtf16(clipped).c_str(), Threshold);
+    const library::Result status = library::Distort(tone, clipped, Threshold);
     std::fflush(stdout);
-    if (status != StatusSuccess) {
+    if (!status.Ok()) {
         std::printf("\n");
-        return Fail(clipped, "distortion failed (" + std::to_string(status) + ": " + DescribeStatus(status) + ")");
+        return Fail(clipped, "distortion failed (" + status.Why() + ")");
     }
     const auto result = ReadSamples(clipped);
     if (result.size() != signal.size()) return Fail(clipped, "cannot be read back");
     std::size_t changed = 0;
     for (std::size_t i = 0; i < signal.size(); ++i) changed += signal[i] != result[i];
-    std::printf("   returned %d; %zu of %zu samples clipped to +-%d\n\n", status, changed, signal.size(), Threshold);
+    std::printf("   returned %d; %zu of %zu samples clipped to +-%d\n\n", status.code, changed, signal.size(), Threshold);
     ShowEnvelope("   before:", signal);
     ShowEnvelope("   after:", result);
     PlotRequest plot{tone, clipped, Threshold / 32768.0, std::to_string(Threshold)};

@@ -1,15 +1,13 @@
 #include <cstdio>
-#include <memory>
 
-#include <cmath>
-
-#include "Commands.h"
-#include "Repair.h"
-#include "RiffReader.h"
-#include "Samples.h"
-#include "Source.h"
-#include "System.h"
-#include "Text.h"
+#include "commands/Commands.h"
+#include "format/Samples.h"
+#include "io/Source.h"
+#include "repair/Repair.h"
+#include "report/Json.h"
+#include "report/Text.h"
+#include "system/System.h"
+#include "wav/RiffReader.h"
 
 namespace wavfx {
 
@@ -17,14 +15,6 @@ namespace {
 
 using velorik::RiffChunk;
 using velorik::WavLayout;
-
-// JSON has no infinity or NaN: a float file's +-Inf or NaN peak is null.
-std::string Number(double value, const char* format) {
-    if (!std::isfinite(value)) return "null";
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
 
 using Peaks = std::optional<std::vector<ChannelPeak>>;
 
@@ -65,44 +55,37 @@ void PrintText(const std::string& name, const WavLayout& layout, const Peaks& pe
     if (repairable) std::printf("repair:    wavfx repair %s fixes this\n", Printable(name).c_str());
 }
 
-void PrintJson(const std::string& name, const WavLayout& layout, const Peaks& peaks,
-               bool repairable) {
-    std::printf("{\"file\": %s, \"bytes\": %llu, \"form\": %s, \"format\": %s, \"formatTag\": %u, \"encoding\": %u,\n",
-                JsonString(name).c_str(), static_cast<unsigned long long>(layout.fileSize), JsonString(layout.form).c_str(),
-                JsonString(layout.FormatName()).c_str(), layout.formatTag, layout.Encoding());
-    std::printf(" \"channels\": %u, \"sampleRate\": %u, \"bitsPerSample\": %u, \"blockAlign\": %u, \"byteRate\": %u,\n",
-                layout.channels, layout.sampleRate, layout.bitsPerSample, layout.blockAlign, layout.byteRate);
+void PrintJson(const std::string& name, const WavLayout& layout, const Peaks& peaks, bool repairable) {
+    JsonWriter json(stdout);
+    json.BeginObject().Key("file").String(name).Key("bytes").Unsigned(layout.fileSize);
+    json.Key("form").String(layout.form).Key("format").String(layout.FormatName());
+    json.Key("formatTag").Unsigned(layout.formatTag).Key("encoding").Unsigned(layout.Encoding()).Wrap();
+    json.Key("channels").Unsigned(layout.channels).Key("sampleRate").Unsigned(layout.sampleRate);
+    json.Key("bitsPerSample").Unsigned(layout.bitsPerSample).Key("blockAlign").Unsigned(layout.blockAlign);
+    json.Key("byteRate").Unsigned(layout.byteRate).Wrap();
     const double seconds = layout.sampleRate > 0 ? static_cast<double>(layout.Frames()) / layout.sampleRate : 0.0;
-    std::printf(" \"frames\": %llu, \"seconds\": %s, \"dataOffset\": %llu, \"dataBytes\": %llu,\n",
-                static_cast<unsigned long long>(layout.Frames()), Number(seconds, "%.6f").c_str(),
-                static_cast<unsigned long long>(layout.dataOffset), static_cast<unsigned long long>(layout.dataSize));
-    std::string peakList = "null", valueList = "null";
-    if (peaks) {
-        peakList = valueList = "[";
-        for (std::size_t c = 0; c < peaks->size(); ++c) {
-            peakList += (c ? ", " : "") + Number((*peaks)[c].fraction, "%.6f");
-            valueList += (c ? ", " : "") + Number((*peaks)[c].value, "%.17g");
+    json.Key("frames").Unsigned(layout.Frames()).Key("seconds").Number(seconds, "%.6f");
+    json.Key("dataOffset").Unsigned(layout.dataOffset).Key("dataBytes").Unsigned(layout.dataSize).Wrap();
+    for (const bool values : {false, true}) {
+        json.Key(values ? "peakValue" : "peak");
+        if (!peaks) {
+            json.Null();
+            continue;
         }
-        peakList += "]";
-        valueList += "]";
+        json.BeginArray();
+        for (const ChannelPeak& peak : *peaks)
+            values ? json.Number(peak.value, "%.17g") : json.Number(peak.fraction, "%.6f");
+        json.EndArray();
     }
-    std::printf(" \"peak\": %s, \"peakValue\": %s, \"libraryLayout\": %s, \"streamed\": %s, \"sizesMatch\": %s, \"repairable\": %s,\n"
-                " \"chunks\": [",
-                peakList.c_str(), valueList.c_str(), layout.IsLibraryLayout() ? "true" : "false", layout.dataToEnd ? "true" : "false",
-                layout.problems.empty() ? "true" : "false", repairable ? "true" : "false");
-    for (std::size_t i = 0; i < layout.chunks.size(); ++i)
-        std::printf("%s{\"id\": %s, \"offset\": %llu, \"bytes\": %llu}", i ? ", " : "",
-                    JsonString(layout.chunks[i].id).c_str(), static_cast<unsigned long long>(layout.chunks[i].offset),
-                    static_cast<unsigned long long>(layout.chunks[i].size));
-    std::printf("],\n \"problems\": [");
-    for (std::size_t i = 0; i < layout.problems.size(); ++i)
-        std::printf("%s%s", i ? ", " : "", JsonString(layout.problems[i]).c_str());
-    std::printf("]}");
+    json.Key("libraryLayout").Bool(layout.IsLibraryLayout()).Key("streamed").Bool(layout.dataToEnd);
+    json.Key("sizesMatch").Bool(layout.problems.empty()).Key("repairable").Bool(repairable).Wrap();
+    json.Key("chunks").BeginArray();
+    for (const RiffChunk& chunk : layout.chunks)
+        json.BeginObject().Key("id").String(chunk.id).Key("offset").Unsigned(chunk.offset).Key("bytes").Unsigned(chunk.size).EndObject();
+    json.EndArray().Wrap().Key("problems").BeginArray();
+    for (const std::string& problem : layout.problems) json.String(problem);
+    json.EndArray().EndObject();
 }
-
-}  // namespace
-
-namespace {
 
 // Shows one file; false (said on stderr) when it cannot be read.
 // `before` goes out first: what separates it from the file shown before it.
@@ -155,7 +138,8 @@ int RunInfo(const Invocation& call) {
         }
         status = Fail(name, error);
         if (!array) continue;
-        std::printf("%s{\"file\": %s, \"error\": %s}", before, JsonString(name).c_str(), JsonString(error).c_str());
+        std::fputs(before, stdout);
+        JsonWriter(stdout).BeginObject().Key("file").String(name).Key("error").String(error).EndObject();
         ++shown;
     }
     if (json && shown > 0) std::fputs(array ? "]\n" : "\n", stdout);

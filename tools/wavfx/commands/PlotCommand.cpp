@@ -1,31 +1,8 @@
-#include <cstdio>
-
-#include "Commands.h"
-#include "Files.h"
-#include "Output.h"
-#include "Plot.h"
-#include "SampleFormat.h"
-#include "System.h"
-#include "Text.h"
+#include "cli/Values.h"
+#include "commands/Commands.h"
+#include "work/PlotFile.h"
 
 namespace wavfx {
-
-// Writes the plot where `path` says, by the output rule.
-int WritePlotFile(const PlotRequest& request, const std::string& path, Existing existing) {
-    std::string error, failedName;
-    Output output;
-    std::vector<std::string> inputs = {request.in};
-    if (!request.out.empty()) inputs.push_back(request.out);
-    if (!output.Open(path, existing, IdsOf(inputs), error)) return output.Skipped() ? Skipped(path) : Fail(path, error);
-    if (!output.Begin(error)) return Fail(path, "cannot be written: " + error);
-    File file{nullptr, std::fclose};
-    if (output.IsFile() && !(file = OpenFile(output.Temporary(), "wb"))) return Fail(path, "cannot be written: " + sys::LastError());
-    if (!WritePlot(request, file ? file.get() : output.Stream(), failedName, error))
-        return Fail(failedName.empty() ? path : failedName, error);
-    if (file && std::fclose(file.release()) != 0) return Fail(path, "cannot be written: " + sys::LastError());
-    if (!output.Commit(error)) return Fail(path, "cannot be written: " + error);
-    return 0;
-}
 
 int RunPlot(const Invocation& call) {
     PlotRequest request;

@@ -1,11 +1,12 @@
 #include <cstdio>
 
-#include "Commands.h"
-#include "Files.h"
-#include "Repair.h"
-#include "Source.h"
-#include "System.h"
-#include "Text.h"
+#include "commands/Commands.h"
+#include "io/Files.h"
+#include "io/Source.h"
+#include "repair/Repair.h"
+#include "report/Json.h"
+#include "report/Text.h"
+#include "system/System.h"
 
 namespace wavfx {
 
@@ -59,23 +60,30 @@ Outcome RepairFile(const std::string& name, bool dryRun) {
     return Outcome{name, "repaired", "", plan.changes};
 }
 
-std::string JsonValue(const Change& change, bool after) {
-    return change.isId ? JsonString(repair::Shown(change, after)) : repair::Shown(change, after);
+// A change's values: numbers, or the four characters of an id as a string.
+void JsonValue(JsonWriter& json, const Change& change, bool after) {
+    const std::string shown = repair::Shown(change, after);
+    change.isId ? json.String(shown) : json.Raw(shown);
 }
 
 void PrintJson(const std::vector<Outcome>& outcomes) {
-    std::printf("[");
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-        const Outcome& o = outcomes[i];
-        std::printf("%s{\"file\": %s, \"status\": \"%s\", \"reason\": %s, \"changes\": [", i ? ",\n " : "",
-                    JsonString(o.file).c_str(), o.status.c_str(), o.reason.empty() ? "null" : JsonString(o.reason).c_str());
-        for (std::size_t c = 0; c < o.changes.size(); ++c)
-            std::printf("%s{\"field\": \"%s\", \"offset\": %llu, \"old\": %s, \"new\": %s}", c ? ", " : "",
-                        o.changes[c].field.c_str(), static_cast<unsigned long long>(o.changes[c].offset),
-                        JsonValue(o.changes[c], false).c_str(), JsonValue(o.changes[c], true).c_str());
-        std::printf("]}");
+    JsonWriter json(stdout);
+    json.BeginArray();
+    for (const Outcome& o : outcomes) {
+        json.BeginObject().Key("file").String(o.file).Key("status").String(o.status).Key("reason");
+        o.reason.empty() ? json.Null() : json.String(o.reason);
+        json.Key("changes").BeginArray();
+        for (const Change& change : o.changes) {
+            json.BeginObject().Key("field").String(change.field).Key("offset").Unsigned(change.offset).Key("old");
+            JsonValue(json, change, false);
+            json.Key("new");
+            JsonValue(json, change, true);
+            json.EndObject();
+        }
+        json.EndArray().EndObject().Wrap();
     }
-    std::printf("]\n");
+    json.EndArray();
+    std::printf("\n");
 }
 
 void PrintText(const Outcome& o) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "RiffReader.h"
+#include "wav/RiffReader.h"
 
 namespace wavfx {
 
@@ -27,15 +27,13 @@ struct SampleFormat {
 // PCM or float, or what the fmt chunk gets wrong.
 std::optional<SampleFormat> SampleFormatOf(const velorik::WavLayout& layout, std::string& why);
 
-// A threshold as the user spelled it: N (of 32768, as the library takes it),
-// decibels of full scale ("-6dB", "-6dBFS"), or a fraction of it ("0.5").
+// A threshold as the user spelled it (cli/Values.h reads it): N (of 32768, as the
+// library takes it), decibels of full scale, or a fraction of it.
 struct Threshold {
     enum class Spelling { Count, Decibels, Fraction } spelling = Spelling::Count;
     long long count = 0;    // Count: N
     double fraction = 0.0;  // of full scale, in double precision
 };
-// False with `error` saying what is wrong or out of range.
-bool ParseThreshold(const std::string& text, Threshold& out, std::string& error);
 
 // The threshold at a format's own resolution: samples in [-limit, limit]
 // ([-level, level] for floats) stay as they are, others become the nearer end.

@@ -1,14 +1,14 @@
-#include "Samples.h"
+#include "format/Samples.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-#include "ClipSample.h"
-#include "SampleFormat.h"
-#include "System.h"
-#include "WAVHeader.h"
+#include "distortion/ClipSample.h"
+#include "format/SampleFormat.h"
+#include "system/System.h"
+#include "wav/WAVHeader.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "16-bit samples are read as they lie in the file");
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "RiffReader.h"
+#include "wav/RiffReader.h"
 
 namespace wavfx {
 

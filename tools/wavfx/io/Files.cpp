@@ -1,10 +1,10 @@
-#include "Files.h"
+#include "io/Files.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "Cleanup.h"
-#include "System.h"
+#include "system/Cleanup.h"
+#include "system/System.h"
 
 namespace wavfx {
 

@@ -1,4 +1,4 @@
-#include "Output.h"
+#include "io/Output.h"
 
 #include <algorithm>
 

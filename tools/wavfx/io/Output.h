@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "Files.h"
-#include "System.h"
+#include "io/Files.h"
+#include "system/System.h"
 
 namespace wavfx {
 

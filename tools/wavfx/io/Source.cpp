@@ -1,9 +1,9 @@
-#include "Source.h"
+#include "io/Source.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "System.h"
+#include "system/System.h"
 
 namespace wavfx {
 

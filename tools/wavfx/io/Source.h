@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "Files.h"
-#include "RiffReader.h"
+#include "io/Files.h"
+#include "wav/RiffReader.h"
 
 namespace wavfx {
 

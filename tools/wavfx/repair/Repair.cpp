@@ -1,4 +1,4 @@
-#include "Repair.h"
+#include "repair/Repair.h"
 
 #include <algorithm>
 #include <array>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "RiffReader.h"
+#include "wav/RiffReader.h"
 
 namespace wavfx::repair {
 

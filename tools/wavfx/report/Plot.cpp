@@ -1,4 +1,4 @@
-#include "Plot.h"
+#include "report/Plot.h"
 
 #include <algorithm>
 #include <climits>
@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "RiffReader.h"
-#include "SampleFormat.h"
-#include "Source.h"
-#include "System.h"
-#include "Text.h"
+#include "format/SampleFormat.h"
+#include "io/Source.h"
+#include "report/Text.h"
+#include "system/System.h"
+#include "wav/RiffReader.h"
 
 namespace wavfx {
 

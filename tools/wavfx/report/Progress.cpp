@@ -1,9 +1,9 @@
-#include "Progress.h"
+#include "report/Progress.h"
 
 #include <cstdio>
 
-#include "Files.h"
-#include "System.h"
+#include "io/Files.h"
+#include "system/System.h"
 
 namespace wavfx {
 

@@ -1,10 +1,10 @@
-#include "Cleanup.h"
+#include "system/Cleanup.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstring>
 
-#include "System.h"
+#include "system/System.h"
 
 namespace wavfx::cleanup {
 

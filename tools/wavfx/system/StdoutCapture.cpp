@@ -1,7 +1,7 @@
 // The same on every OS: the C runtime's descriptors (MinGW has them too).
 #include <unistd.h>
 
-#include "System.h"
+#include "system/System.h"
 
 namespace wavfx::sys {
 

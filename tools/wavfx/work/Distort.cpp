@@ -1,3 +1,5 @@
+#include "work/Distort.h"
+
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -6,16 +8,14 @@
 #include <set>
 #include <thread>
 
-#include "Commands.h"
-#include "Files.h"
-#include "Output.h"
-#include "Pass.h"
-#include "Progress.h"
-#include "RiffReader.h"
-#include "Source.h"
-#include "System.h"
-#include "Text.h"
-#include "VelorikWAVDistortion.h"
+#include "io/Files.h"
+#include "io/Output.h"
+#include "io/Source.h"
+#include "report/Progress.h"
+#include "report/Text.h"
+#include "system/System.h"
+#include "wav/RiffReader.h"
+#include "work/Pass.h"
 
 namespace wavfx {
 
@@ -24,13 +24,6 @@ namespace {
 // From this size on, a single file's distortion shows a progress bar.
 constexpr uint64_t LargeFileBytes = 100'000'000;
 
-struct Options {
-    std::string in, out;
-    long long raw32 = 0;  // --raw: any 32-bit number, as the library takes it
-    Threshold threshold;
-    Existing existing = Existing::Refuse;
-    bool raw = false;
-};
 
 // What went wrong with one file, naming the file it concerns.
 struct Failure {
@@ -44,7 +37,7 @@ struct Outcome {
 };
 
 // Into an output the caller opened by the output rule.
-std::optional<Failure> DistortFile(const std::string& inName, Output& output, const Options& options, Progress* progress,
+std::optional<Failure> DistortFile(const std::string& inName, Output& output, const DistortOptions& options, Progress* progress,
                                    Outcome& outcome) {
     // However it ends, the file counts as done for the progress bar.
     struct Done {
@@ -91,7 +84,9 @@ std::string ClipReport(const Outcome& outcome) {
            (outcome.literal ? "" : " (the data chunk's; every other chunk kept as it was)");
 }
 
-int DistortOne(const Options& options) {
+}  // namespace
+
+int DistortOne(const DistortOptions& options) {
     // A long job shows its progress, driven by the growth of what the library writes.
     const uint64_t size = options.in == "-" ? 0 : FileSize(options.in);
     std::optional<Progress> progress;
@@ -115,7 +110,7 @@ int DistortOne(const Options& options) {
 
 // Every input into `dir` under its own name, `jobs` at a time; one failure
 // does not stop the others.
-int DistortMany(const Options& options, const std::vector<std::string>& inputs, const std::string& dir, long long jobs) {
+int DistortMany(const DistortOptions& options, const std::vector<std::string>& inputs, const std::string& dir, long long jobs) {
     std::error_code error;
     const auto folder = std::filesystem::u8path(dir);
     std::filesystem::create_directories(folder, error);
@@ -179,37 +174,6 @@ int DistortMany(const Options& options, const std::vector<std::string>& inputs, 
                  inputs.size() - failed - skipped, inputs.size(), Printable(dir).c_str(), others.c_str(),
                  static_cast<unsigned long long>(changed), static_cast<unsigned long long>(samples));
     return failed == 0 ? 0 : 1;
-}
-
-}  // namespace
-
-int RunDistort(const Invocation& call) {
-    Options options;
-    options.existing = call.WhenExists();
-    options.raw = call.Has("raw");
-    std::vector<std::string> inputs = call.Operands();
-    std::string threshold = call.Value("threshold");
-    long long jobs = static_cast<long long>(std::max(1u, std::thread::hardware_concurrency()));
-    if (call.Has("jobs") && (!ParseInt(call.Value("jobs"), jobs) || jobs < 1))
-        return call.Usage("-j takes a whole number of files, 1 or more");
-    const bool many = call.Has("output");
-    if (!many && !call.Has("threshold") && inputs.size() == 3) {
-        threshold = inputs.back();
-        inputs.pop_back();
-    }
-    if (many ? inputs.empty() : inputs.size() != 2) return call.Usage(many ? "no IN to distort" : "IN and OUT expected");
-    if (threshold.empty()) return call.Usage("no THRESHOLD");
-    std::string error;
-    if (options.raw) {
-        if (!ParseInt(threshold, options.raw32) || options.raw32 < INT32_MIN || options.raw32 > INT32_MAX)
-            return call.Usage("THRESHOLD '" + threshold + "' is not a whole 32-bit number, as --raw takes it");
-    } else if (!ParseThreshold(threshold, options.threshold, error)) {
-        return call.Usage(error);
-    }
-    if (many) return DistortMany(options, inputs, call.Value("output"), jobs);
-    options.in = inputs[0];
-    options.out = inputs[1];
-    return DistortOne(options);
 }
 
 }  // namespace wavfx

@@ -1,16 +1,15 @@
-#include "Pass.h"
+#include "work/Pass.h"
 
 #include <algorithm>
 #include <future>
 #include <thread>
 #include <vector>
 
-#include "ClipSample.h"
-#include "Samples.h"
-#include "System.h"
-#include "Text.h"
-#include "VelorikWAVDistortion.h"
-#include "WAVHeader.h"
+#include "distortion/ClipSample.h"
+#include "format/Samples.h"
+#include "system/System.h"
+#include "wav/WAVHeader.h"
+#include "work/Library.h"
 
 namespace wavfx {
 
@@ -21,31 +20,9 @@ constexpr std::size_t RunBytes = 1 << 16;
 constexpr std::size_t OwnRunBytes = 256 << 10;
 constexpr uint64_t HeaderBytes = velorik::WAVHeaderSize;
 
-// Where the samples are, and how they reach the library and leave it.
-struct Plan {
-    bool raw = false;
-    uint64_t dataOffset = 0;               // of the samples, in the input and the output alike
-    std::optional<uint64_t> sampleBytes;   // how many (even); nullopt: to the end of the input
-    bool direct = false;                   // the library reads the input file by name
-    bool patch = false;                    // the library writes the output's temporary itself
-
-    // RIFF chunks start at even offsets, so over a whole file the library's
-    // byte pairs are the data chunk's samples; fed through a pipe, the
-    // samples follow a header block of its own.
-    uint64_t LibraryStart() const { return raw ? 0 : direct ? dataOffset : HeaderBytes; }
-    uint64_t End(uint64_t size) const { return sampleBytes ? dataOffset + *sampleBytes : size; }
-};
-
-Plan MakePlan(const Source& input, const velorik::WavLayout* layout, const Output& output) {
-    Plan plan;
-    plan.raw = layout == nullptr;
-    if (!plan.raw) {
-        plan.dataOffset = layout->dataOffset;
-        if (layout->sized || !layout->dataToEnd) plan.sampleBytes = layout->dataSize - layout->dataSize % 2;
-    }
-    plan.direct = input.IsFile() && (plan.raw || plan.dataOffset >= HeaderBytes) && sys::LibraryCanOpen(input.Name());
-    plan.patch = plan.direct && output.IsFile() && sys::LibraryCanOpen(output.Temporary());
-    return plan;
+PassPlan MakePlan(const Source& input, const velorik::WavLayout* layout, const Output& output) {
+    return PlanPass(layout, input.IsFile(), sys::LibraryCanOpen(input.Name()), output.IsFile(),
+                    output.IsFile() && sys::LibraryCanOpen(output.Temporary()));
 }
 
 PassResult Failed(const std::string& name, const std::string& reason) { return {std::nullopt, 0, true, name, reason}; }
@@ -55,11 +32,11 @@ PassResult WriteFailed(const Output& output, const std::string& reason = sys::La
 }
 
 // Where the clip report counts from: the samples, or in the literal pass all after the header block.
-uint64_t CountFrom(const Plan& plan) { return plan.raw ? HeaderBytes : plan.dataOffset; }
+uint64_t CountFrom(const PassPlan& plan) { return plan.raw ? HeaderBytes : plan.dataOffset; }
 
 // The clip report for an input the library reads by name, counted from that
 // file on a thread of its own while the pass runs.
-std::future<std::optional<uint64_t>> CountBeside(const Source& input, const Plan& plan, int32_t threshold) {
+std::future<std::optional<uint64_t>> CountBeside(const Source& input, const PassPlan& plan, int32_t threshold) {
     const uint64_t from = CountFrom(plan), end = plan.End(*input.Size());
     return std::async(std::launch::async, [path = input.Name(), from, end, threshold] {
         File file = OpenFile(path, "rb");
@@ -100,7 +77,7 @@ struct Fed {
 
 // Hands the library its input through `pipe`: a header block, then the
 // samples as they are read, counting what the clip will change.
-void Feed(Source& input, const Plan& plan, const velorik::WavLayout* layout, std::FILE* to, int16_t t, Fed& fed) {
+void Feed(Source& input, const PassPlan& plan, const velorik::WavLayout* layout, std::FILE* to, int16_t t, Fed& fed) {
     sys::WritesToClosedPipesFail();
     input.StopKeeping();
     if (!plan.raw) {
@@ -143,21 +120,18 @@ void Splice(std::FILE* from, std::FILE* to, uint64_t skip, std::optional<uint64_
     }
 }
 
-std::string Why(int32_t status) { return std::to_string(status) + ": " + DescribeStatus(status); }
-
 // The library wrote the temporary over the whole input: only the bytes
 // between its header block and the samples, and after them, are put back.
-PassResult Patched(Source& input, const Plan& plan, Output& output, int32_t threshold) {
+PassResult Patched(Source& input, const PassPlan& plan, Output& output, int32_t threshold) {
     PassResult result;
     const uint64_t size = *input.Size(), end = plan.End(size);
     auto count = CountBeside(input, plan, threshold);
-    const int32_t status =
-        WAVDistortion(ToUtf16(input.Name()).c_str(), ToUtf16(output.Temporary()).c_str(), threshold);
+    const library::Result status = library::Distort(input.Name(), output.Temporary(), threshold);
     result.changed = count.get();
     result.samples = SamplesBetween(CountFrom(plan), end);
-    if (status != StatusSuccess) {
-        const std::string why = status == StatusIOFailed ? sys::WhyAppendFails(output.Temporary()) : "";
-        return why.empty() ? Failed(input.Name(), "distortion failed (" + Why(status) + ")") : WriteFailed(output, why);
+    if (!status.Ok()) {
+        const std::string why = status.IoFailed() ? sys::WhyAppendFails(output.Temporary()) : "";
+        return why.empty() ? Failed(input.Name(), "distortion failed (" + status.Why() + ")") : WriteFailed(output, why);
     }
     if (plan.raw) return result;
     File file = OpenFile(output.Temporary(), "r+b");
@@ -171,7 +145,7 @@ PassResult Patched(Source& input, const Plan& plan, Output& output, int32_t thre
 }
 
 // What comes before the samples, as it was (kept as read, for a stream).
-bool WriteBefore(Source& input, const Plan& plan, std::FILE* sink, const Output& output, PassResult& result) {
+bool WriteBefore(Source& input, const PassPlan& plan, std::FILE* sink, const Output& output, PassResult& result) {
     if (plan.raw) return true;
     if (input.IsFile()) return CopyInput(input, 0, plan.dataOffset, sink, result, output.Name());
     const auto& kept = input.Kept();
@@ -182,7 +156,7 @@ bool WriteBefore(Source& input, const Plan& plan, std::FILE* sink, const Output&
 
 // What comes after the samples, as it was: a last odd byte the library left,
 // then the rest of the file, or of the stream once its samples are read.
-bool WriteAfter(Source& input, const Plan& plan, const Fed& fed, std::FILE* sink, const Output& output,
+bool WriteAfter(Source& input, const PassPlan& plan, const Fed& fed, std::FILE* sink, const Output& output,
                 PassResult& result) {
     if (plan.raw) return true;
     if (fed.oddByte >= 0 && std::fputc(fed.oddByte, sink) == EOF) {
@@ -205,7 +179,7 @@ std::FILE* Sink(const Output& output, File& file) {
 
 // The library reads the input file or a pipe fed from it, and writes a pipe
 // that is spliced into the output.
-PassResult Piped(Source& input, const Plan& plan, const velorik::WavLayout* layout, Output& output, int32_t threshold) {
+PassResult Piped(Source& input, const PassPlan& plan, const velorik::WavLayout* layout, Output& output, int32_t threshold) {
     PassResult result;
     File file{nullptr, std::fclose};
     std::FILE* sink = Sink(output, file);
@@ -228,8 +202,7 @@ PassResult Piped(Source& input, const Plan& plan, const velorik::WavLayout* layo
     });
     std::future<std::optional<uint64_t>> count;
     if (plan.direct) count = CountBeside(input, plan, threshold);
-    const int32_t status = WAVDistortion(ToUtf16(plan.direct ? input.Name() : in.Name()).c_str(),
-                                         ToUtf16(out.Name()).c_str(), threshold);
+    const library::Result status = library::Distort(plan.direct ? input.Name() : in.Name(), out.Name(), threshold);
     in.LibraryDone();
     out.LibraryDone();
     if (feeder.joinable()) feeder.join();
@@ -243,14 +216,14 @@ PassResult Piped(Source& input, const Plan& plan, const velorik::WavLayout* layo
     }
     if (!spliceError.empty()) return WriteFailed(output, spliceError);
     if (!fed.error.empty()) return Failed(input.Name(), "reading failed: " + fed.error);
-    if (status != StatusSuccess) return Failed(input.Name(), "distortion failed (" + Why(status) + ")");
+    if (!status.Ok()) return Failed(input.Name(), "distortion failed (" + status.Why() + ")");
     if (!WriteAfter(input, plan, fed, sink, output, result)) return result;
     if (file && std::fclose(file.release()) != 0) return WriteFailed(output);
     return result;
 }
 
 // The input's samples through `sink`, clipped on the way; a last partial sample as it is.
-bool ClipThrough(Source& input, const Plan& plan, const SampleFormat& format, const Ceiling& ceiling,
+bool ClipThrough(Source& input, const PassPlan& plan, const SampleFormat& format, const Ceiling& ceiling,
                  std::FILE* sink, const Output& output, PassResult& result) {
     std::vector<unsigned char> run(OwnRunBytes - OwnRunBytes % format.bytes);
     uint64_t at = plan.dataOffset;
@@ -278,9 +251,22 @@ bool ClipThrough(Source& input, const Plan& plan, const SampleFormat& format, co
 
 }  // namespace
 
+PassPlan PlanPass(const velorik::WavLayout* layout, bool inputIsFile, bool libraryOpensInput, bool outputIsFile,
+                  bool libraryOpensTemporary) {
+    PassPlan plan;
+    plan.raw = layout == nullptr;
+    if (!plan.raw) {
+        plan.dataOffset = layout->dataOffset;
+        if (layout->sized || !layout->dataToEnd) plan.sampleBytes = layout->dataSize - layout->dataSize % 2;
+    }
+    plan.direct = inputIsFile && (plan.raw || plan.dataOffset >= HeaderBytes) && libraryOpensInput;
+    plan.patch = plan.direct && outputIsFile && libraryOpensTemporary;
+    return plan;
+}
+
 PassResult RunOwnPass(Source& input, const velorik::WavLayout& layout, const SampleFormat& format,
                       const Ceiling& ceiling, Output& output, Progress* progress) {
-    Plan plan;
+    PassPlan plan;
     plan.dataOffset = layout.dataOffset;
     if (layout.sized || !layout.dataToEnd) plan.sampleBytes = layout.dataSize;
     PassResult result;
@@ -299,7 +285,7 @@ PassResult RunOwnPass(Source& input, const velorik::WavLayout& layout, const Sam
 
 PassResult RunPass(Source& input, const velorik::WavLayout* layout, Output& output, int32_t threshold,
                    Progress* progress) {
-    const Plan plan = MakePlan(input, layout, output);
+    const PassPlan plan = MakePlan(input, layout, output);
     if (progress != nullptr && output.IsFile()) progress->Watch(output.Temporary());
     return plan.patch ? Patched(input, plan, output, threshold) : Piped(input, plan, layout, output, threshold);
 }

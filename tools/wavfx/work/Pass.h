@@ -9,13 +9,34 @@
 #include <optional>
 #include <string>
 
-#include "Output.h"
-#include "Progress.h"
-#include "RiffReader.h"
-#include "SampleFormat.h"
-#include "Source.h"
+#include "format/SampleFormat.h"
+#include "io/Output.h"
+#include "io/Source.h"
+#include "report/Progress.h"
+#include "wav/RiffReader.h"
+#include "wav/WAVHeader.h"
 
 namespace wavfx {
+
+// Where the samples are, and how they reach the library and leave it.
+struct PassPlan {
+    bool raw = false;
+    std::uint64_t dataOffset = 0;              // of the samples, in the input and the output alike
+    std::optional<std::uint64_t> sampleBytes;  // how many (even); nullopt: to the end of the input
+    bool direct = false;                       // the library reads the input file by name
+    bool patch = false;                        // the library writes the output's temporary itself
+
+    // RIFF chunks start at even offsets, so over a whole file the library's
+    // byte pairs are the data chunk's samples; fed through a pipe, the
+    // samples follow a header block of its own.
+    std::uint64_t LibraryStart() const { return raw ? 0 : direct ? dataOffset : velorik::WAVHeaderSize; }
+    std::uint64_t End(std::uint64_t size) const { return sampleBytes ? dataOffset + *sampleBytes : size; }
+};
+// `layout` null: the literal pass (--raw). The library reads the input by name
+// when it is a file it can open whose samples leave room for its header block,
+// and then writes the output's temporary itself when it can open that too.
+PassPlan PlanPass(const velorik::WavLayout* layout, bool inputIsFile, bool libraryOpensInput, bool outputIsFile,
+                  bool libraryOpensTemporary);
 
 struct PassResult {
     std::optional<std::uint64_t> changed;  // samples the clip changed; nullopt: not counted

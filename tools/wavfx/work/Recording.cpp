@@ -1,3 +1,5 @@
+#include "work/Recording.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -6,15 +8,14 @@
 #include <memory>
 #include <thread>
 
-#include "Cleanup.h"
-#include "Commands.h"
-#include "Files.h"
-#include "Output.h"
-#include "Samples.h"
-#include "System.h"
-#include "Text.h"
-#include "VelorikWAVDistortion.h"
-#include "WAVHeader.h"
+#include "format/Samples.h"
+#include "io/Files.h"
+#include "io/Output.h"
+#include "report/Text.h"
+#include "system/Cleanup.h"
+#include "system/System.h"
+#include "wav/WAVHeader.h"
+#include "work/Library.h"
 
 namespace wavfx {
 
@@ -71,13 +72,13 @@ int Record(const std::string& path, const RecordOptions& options) {
         return Fail(path, busy ? "another wavfx is recording into it" : "cannot be created: " + error);
 
     const bool live = !options.quiet && sys::IsTerminal(stderr);
-    const int32_t status = SoundRecorderStart(ToUtf16(path).c_str());
-    if (status != StatusSuccess) {
-        SoundRecorderStop();
+    const library::Result started = library::StartRecording(path);
+    if (!started.Ok()) {
+        library::StopRecording();
         std::error_code ignored;
         if (created) std::filesystem::remove(std::filesystem::u8path(path), ignored);
-        return Fail(sys::CaptureDeviceName(), "no recording: " + std::string(DescribeStatus(status)) + " (" +
-                                                  std::to_string(status) + ")");
+        return Fail(sys::CaptureDeviceName(), "no recording: " + std::string(started.Words()) + " (" +
+                                                  std::to_string(started.code) + ")");
     }
     if (!options.quiet)
         std::fprintf(stderr, "wavfx: recording %s: 8000 Hz, mono, 16-bit PCM%s\n", Printable(path).c_str(),
@@ -110,7 +111,7 @@ int Record(const std::string& path, const RecordOptions& options) {
                          static_cast<unsigned long long>(blocks), FormatDbfs(LastBlockPeak(path, blocks) / 32768.0).c_str());
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    uint64_t kept = static_cast<uint64_t>(SoundRecorderStop());
+    uint64_t kept = library::StopRecording();
     if (live) std::fputc('\n', stderr);
     // N seconds are N blocks, whatever stop added or an unpaced device ran ahead.
     if (options.seconds > 0 && kept > static_cast<uint64_t>(options.seconds) && !stalled) {
@@ -129,25 +130,6 @@ int Record(const std::string& path, const RecordOptions& options) {
                      static_cast<unsigned long long>(kept), static_cast<unsigned long long>(kept),
                      static_cast<unsigned long long>(HeaderBytes + BlockBytes * kept));
     return 0;
-}
-
-int RunRecord(const Invocation& call) {
-    RecordOptions options;
-    options.existing = call.WhenExists();
-    options.quiet = call.Has("quiet");
-    if (call.Has("duration") && (!ParseInt(call.Value("duration"), options.seconds) || options.seconds < 1))
-        return call.Usage("-d takes a whole number of seconds, 1 or more");
-    if (call.Operands().size() != 1) return call.Usage(call.Operands().empty() ? "no OUT" : "one OUT only");
-    const std::string device = call.Value("device");
-    if (call.Has("device") && device.empty()) return call.Usage("-D needs a device name");
-    std::string error;
-    if (!device.empty() && !sys::UseCaptureDevice(device, error)) return Fail(device, error);
-    return Record(call.Operands()[0], options);
-}
-
-int RunDevices(const Invocation& call) {
-    if (!call.Operands().empty()) return call.Usage("no operands");
-    return sys::ListCaptureDevices();
 }
 
 }  // namespace wavfx

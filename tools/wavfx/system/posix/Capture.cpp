@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "Cleanup.h"
-#include "System.h"
+#include "system/Cleanup.h"
+#include "system/System.h"
 
 namespace wavfx::sys {
 

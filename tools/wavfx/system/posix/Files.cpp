@@ -9,21 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "System.h"
-#include "Text.h"
+#include "system/System.h"
 
 namespace wavfx::sys {
-
-bool Arguments(int argc, char** argv, std::vector<std::string>& out, int& bad) {
-    out.assign(argv, argv + argc);
-    for (int i = 0; i < argc; ++i) {
-        if (!IsValidUtf8(out[static_cast<std::size_t>(i)])) {
-            bad = i;
-            return false;
-        }
-    }
-    return true;
-}
 
 std::FILE* Open(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 

@@ -6,10 +6,24 @@
 
 #include <cerrno>
 #include <csignal>
+#include <string>
+#include <vector>
 
-#include "System.h"
+#include "system/Names.h"
+#include "system/System.h"
 
 namespace wavfx::sys {
+
+bool Arguments(int argc, char** argv, std::vector<std::string>& out, int& bad) {
+    out.assign(argv, argv + argc);
+    for (int i = 0; i < argc; ++i) {
+        if (!IsValidUtf8(out[static_cast<std::size_t>(i)])) {
+            bad = i;
+            return false;
+        }
+    }
+    return true;
+}
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "System.h"
-#include "Text.h"
+#include "system/Names.h"
+#include "system/System.h"
 
 namespace wavfx::sys {
 

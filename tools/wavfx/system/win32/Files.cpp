@@ -7,9 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "System.h"
-#include "Text.h"
-#include "Win32.h"
+#include "system/Names.h"
+#include "system/System.h"
+#include "system/win32/Win32.h"
 
 namespace wavfx::sys {
 
@@ -20,23 +20,6 @@ namespace {
 constexpr DWORD LockOffsetHigh = 0x7FFFFFFF;
 
 }  // namespace
-
-bool Arguments(int, char**, std::vector<std::string>& out, int& bad) {
-    int count = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    out.clear();
-    for (int i = 0; i < count; ++i) {
-        std::string arg;
-        if (!FromUtf16(std::u16string(wide[i], wide[i] + wcslen(wide[i])), arg)) {
-            bad = i;
-            LocalFree(wide);
-            return false;
-        }
-        out.push_back(arg);
-    }
-    LocalFree(wide);
-    return true;
-}
 
 std::FILE* Open(const std::string& path, const char* mode) { return _wfopen(Wide(path).c_str(), Wide(mode).c_str()); }
 

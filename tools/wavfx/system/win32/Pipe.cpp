@@ -5,8 +5,8 @@
 
 #include <atomic>
 
-#include "System.h"
-#include "Win32.h"
+#include "system/System.h"
+#include "system/win32/Win32.h"
 
 namespace wavfx::sys {
 

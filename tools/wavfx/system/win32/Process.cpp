@@ -2,14 +2,35 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include <csignal>
+#include <string>
+#include <vector>
 #include <cstdlib>
 
-#include "System.h"
-#include "Win32.h"
+#include "system/Names.h"
+#include "system/System.h"
+#include "system/win32/Win32.h"
 
 namespace wavfx::sys {
+
+bool Arguments(int, char**, std::vector<std::string>& out, int& bad) {
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    out.clear();
+    for (int i = 0; i < count; ++i) {
+        std::string arg;
+        if (!FromUtf16(std::u16string(wide[i], wide[i] + wcslen(wide[i])), arg)) {
+            bad = i;
+            LocalFree(wide);
+            return false;
+        }
+        out.push_back(arg);
+    }
+    LocalFree(wide);
+    return true;
+}
 
 namespace {
 

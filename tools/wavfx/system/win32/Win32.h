@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <string>
 
-#include "Text.h"
+#include "system/Names.h"
 
 namespace wavfx::sys {
 

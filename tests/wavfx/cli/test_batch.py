@@ -1,0 +1,39 @@
+"""wavfx distort -o DIR: a batch of files into a folder."""
+from harness import *  # noqa: F401,F403 (the shared harness)
+
+
+class BatchTest(WavfxCase):
+    def test_batch_distorts_every_good_file_and_reports_the_rest(self):
+        inputs = self.path("in")
+        os.mkdir(inputs)
+        for k in range(3):
+            with open(os.path.join(inputs, "take%d.wav" % k), "wb") as f:
+                f.write(wav_bytes([ramp_sample(n + 1000 * k) for n in range(3000)]))
+        with open(os.path.join(inputs, "notes.wav"), "w") as f:
+            f.write("not audio")
+        names = sorted(os.listdir(inputs))
+        for jobs in ("1", "2"):
+            result = run("distort", "-t", "5000", *[os.path.join(inputs, n) for n in names], "-o",
+                         self.path("out" + jobs), "-j", jobs, text=True)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn("notes.wav: not a WAV file", result.stderr)
+            self.assertIn("3 of 4 file(s) distorted into", result.stderr)
+            self.assertNotIn("\r", result.stderr, "no progress bar when stderr is no terminal")
+            self.assertEqual(result.stdout.count("Distortion effect applied successfully."), 3)
+        self.assertEqual(sorted(os.listdir(self.path("out1"))), ["take0.wav", "take1.wav", "take2.wav"])
+        for k in range(3):
+            name = "take%d.wav" % k
+            self.assertEqual(self.read("out1/" + name), self.read("out2/" + name))
+            self.assertEqual(self.read("out1/" + name),
+                             wav_bytes([clip(ramp_sample(n + 1000 * k), 5000) for n in range(3000)]))
+        # An interrupted batch resumes with -n: what exists is skipped, the rest is done.
+        os.remove(self.path("out1/take1.wav"))
+        result = run("distort", "-nt", "5000", *[os.path.join(inputs, n) for n in names], "-o", self.path("out1"),
+                     text=True)
+        self.assertIn("1 of 4 file(s) distorted into %s, 2 skipped (they exist), 1 failed" % self.path("out1"),
+                      result.stderr)
+        self.assertEqual(self.read("out1/take1.wav"), self.read("out2/take1.wav"))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,43 @@
+#include "work/Library.h"
+
+#include "VelorikWAVDistortion.h"
+#include "system/Names.h"
+
+namespace wavfx::library {
+
+namespace {
+
+// The library's UTF-16 (wchar_t on Windows, char16_t elsewhere).
+std::basic_string<VwdChar16> Name(const std::string& utf8) {
+    const std::u16string utf16 = ToUtf16(utf8);
+    return std::basic_string<VwdChar16>(utf16.begin(), utf16.end());
+}
+
+}  // namespace
+
+bool Result::Ok() const { return code == StatusSuccess; }
+
+bool Result::IoFailed() const { return code == StatusIOFailed; }
+
+const char* Result::Words() const {
+    switch (code) {
+        case StatusSuccess: return "success";
+        case StatusOpenFailed: return "a file or the capture device did not open";
+        case StatusQueueFailed: return "the capture device refused the buffer";
+        case StatusStartFailed: return "capture did not start";
+        case StatusIOFailed: return "reading the input or writing the output failed";
+        default: return "unknown result";
+    }
+}
+
+std::string Result::Why() const { return std::to_string(code) + ": " + Words(); }
+
+Result Distort(const std::string& in, const std::string& out, std::int32_t threshold) {
+    return {WAVDistortion(Name(in).c_str(), Name(out).c_str(), threshold)};
+}
+
+Result StartRecording(const std::string& path) { return {SoundRecorderStart(Name(path).c_str())}; }
+
+std::uint64_t StopRecording() { return static_cast<std::uint64_t>(SoundRecorderStop()); }
+
+}  // namespace wavfx::library

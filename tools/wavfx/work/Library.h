@@ -1,0 +1,29 @@
+// The one file of wavfx that talks to the library: its three exports, called
+// with names as UTF-8, their results in words. Every other file goes through here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace wavfx::library {
+
+// What an export returned.
+struct Result {
+    std::int32_t code = 0;
+
+    bool Ok() const;
+    // Reading or writing failed after both files had opened.
+    bool IoFailed() const;
+    // Plain words for the code.
+    const char* Words() const;
+    // "CODE: WORDS".
+    std::string Why() const;
+};
+
+// One literal pass of the library from `in` to `out`.
+Result Distort(const std::string& in, const std::string& out, std::int32_t threshold);
+Result StartRecording(const std::string& path);
+// Ends the recording (nothing, when none runs); the whole blocks the file holds.
+std::uint64_t StopRecording();
+
+}  // namespace wavfx::library
