@@ -39,6 +39,16 @@ enum {
     StatusIOFailed = 4     /* reading the input or writing the output failed after both opened */
 };
 
+/*
+ * Why a call failed, as fopen tells it: a function that fails on a file leaves
+ * errno (on Windows GetLastError() too) as the failing system call set it, to be
+ * read right after the call: ENOENT, EACCES, EISDIR, ENOSPC, EIO and so on. A null
+ * path or an output naming the input leaves EINVAL; a name that cannot be converted
+ * to a file name, EILSEQ. The recorder's device failures say nothing through errno.
+ * A signal that interrupts a read or write is no failure: the call goes on, so a
+ * host's handlers need no SA_RESTART. On success errno is unspecified.
+ */
+
 #ifdef __cplusplus
 extern "C" {
 #endif

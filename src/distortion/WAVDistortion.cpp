@@ -1,5 +1,6 @@
 #include "WAVDistortion.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "ClipSample.h"
@@ -18,48 +19,56 @@ namespace {
 constexpr std::size_t RunSamples = 16384;
 
 // Copies the header block and the clipped samples; false on any read or write error.
-bool CopyClipped(std::FILE* input, std::FILE* output, int16_t threshold) noexcept {
+bool CopyClipped(platform::FileHandle input, platform::FileHandle output, int16_t threshold) noexcept {
     unsigned char header[WAVHeaderSize] = {};
-    const std::size_t got = std::fread(header, 1, sizeof header, input);
-    if (got < sizeof header && std::ferror(input)) return false;
-    if (std::fwrite(header, 1, sizeof header, output) != sizeof header) return false;
+    if (platform::ReadSome(input, header, sizeof header) < 0) return false;
+    if (!platform::WriteAll(output, header, sizeof header)) return false;
 
     int16_t run[RunSamples];
     for (;;) {
-        const std::size_t bytes = std::fread(run, 1, sizeof run, input);
-        const std::size_t samples = bytes / 2;  // an odd last byte is no sample
+        const long long bytes = platform::ReadSome(input, run, sizeof run);
+        if (bytes < 0) return false;
+        const std::size_t samples = static_cast<std::size_t>(bytes) / 2;  // an odd last byte is no sample
         ClipRun(run, samples, threshold);
-        if (std::fwrite(run, 2, samples, output) != samples) return false;
-        if (bytes < sizeof run) return !std::ferror(input);
+        if (!platform::WriteAll(output, run, samples * 2)) return false;
+        if (static_cast<std::size_t>(bytes) < sizeof run) return true;
     }
+}
+
+// Closes both files, keeping errno as the failure before set it.
+bool CloseBoth(platform::FileHandle input, platform::FileHandle output, bool ok) noexcept {
+    const int why = errno;
+    platform::CloseFile(input);
+    if (!platform::CloseFile(output) && ok) return false;
+    if (!ok) errno = why;
+    return ok;
 }
 
 }  // namespace
 
 int32_t WAVDistortion(const VwdChar16* inputPath, const VwdChar16* outputPath,
                       int32_t threshold) noexcept {
-    if (inputPath == nullptr || outputPath == nullptr) return StatusOpenFailed;
+    if (inputPath == nullptr || outputPath == nullptr) return errno = EINVAL, StatusOpenFailed;
 
     char inputName[platform::NarrowNameCapacity];
-    platform::Utf16ToNarrow(inputPath, inputName, sizeof inputName);
-    std::FILE* input = platform::OpenForReading(inputName);
-    if (input == nullptr) return StatusOpenFailed;
+    if (!platform::Utf16ToNarrow(inputPath, inputName, sizeof inputName)) return errno = EILSEQ, StatusOpenFailed;
+    const platform::FileHandle input = platform::OpenForReading(inputName);
+    if (input == platform::NoFile) return StatusOpenFailed;
 
     char outputName[platform::NarrowNameCapacity];
-    platform::Utf16ToNarrow(outputPath, outputName, sizeof outputName);
+    const bool named = platform::Utf16ToNarrow(outputPath, outputName, sizeof outputName);
     // Opening the output empties it, so it must not be the input under another name.
-    std::FILE* output =
-        platform::IsSameFile(input, outputName) ? nullptr : platform::OpenForWriting(outputName);
-    if (output == nullptr) {
-        std::fclose(input);
+    const bool same = named && platform::IsSameFile(input, outputName);
+    const platform::FileHandle output = !named || same ? platform::NoFile : platform::OpenForWriting(outputName);
+    if (output == platform::NoFile) {
+        const int why = !named ? EILSEQ : same ? EINVAL : errno;
+        platform::CloseFile(input);
+        errno = why;
         return StatusOpenFailed;
     }
 
-    bool ok = CopyClipped(input, output, ThresholdFromArgument(threshold));
-    std::fclose(input);
-    if (std::fclose(output) != 0) ok = false;
-    if (!ok) return StatusIOFailed;
-
+    if (!CloseBoth(input, output, CopyClipped(input, output, ThresholdFromArgument(threshold))))
+        return StatusIOFailed;
     std::fputs(DistortionSuccessLine, stdout);
     return StatusSuccess;
 }

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 #include "VelorikWAVDistortion.h"
 
@@ -16,13 +15,6 @@ constexpr std::size_t NarrowNameCapacity = 4096;
 // cannot be represented exactly (or does not fit) leaves `out` empty, so that
 // opening it fails rather than reaching another file.
 bool Utf16ToNarrow(const VwdChar16* name, char* out, std::size_t capacity) noexcept;
-
-// Binary read ("rb"); a directory does not count as an open input.
-std::FILE* OpenForReading(const char* narrowName) noexcept;
-// Binary write ("wb"): creates or empties.
-std::FILE* OpenForWriting(const char* narrowName) noexcept;
-// True when `narrowName` exists and is the very file `open` reads (links included).
-bool IsSameFile(std::FILE* open, const char* narrowName) noexcept;
 
 // The recorder's output file: opened by UTF-16 name with no narrow conversion,
 // written at explicit offsets and made durable on request. A table of
@@ -42,5 +34,21 @@ struct FileOps {
 };
 
 extern const FileOps SystemFiles;
+
+// The distortion pass's files, opened by narrow name, in binary, through the
+// system-call layer: an interrupted call is retried and a short transfer
+// continued. Every failure leaves errno (GetLastError too, on Windows) as the
+// failing call set it.
+// For reading; a directory does not count as an open input (EISDIR).
+FileHandle OpenForReading(const char* narrowName) noexcept;
+// For writing: creates or empties.
+FileHandle OpenForWriting(const char* narrowName) noexcept;
+// True when `narrowName` exists and is the very file `open` reads (links included).
+bool IsSameFile(FileHandle open, const char* narrowName) noexcept;
+// Up to `size` bytes, fewer only at the end of the file; -1 on an error.
+long long ReadSome(FileHandle file, void* bytes, std::size_t size) noexcept;
+bool WriteAll(FileHandle file, const void* bytes, std::size_t size) noexcept;
+// False when the close reports a failure of its own (a write the disk refused late).
+bool CloseFile(FileHandle file) noexcept;
 
 }  // namespace velorik::platform

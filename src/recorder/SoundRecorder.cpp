@@ -168,8 +168,10 @@ void RecorderThread(void*) noexcept {
     }
     ReleaseDevice();
     RefuseCallbacks();
-    seams.files->cut(state.file, DataEnd());  // drops a block whose write failed part-way
+    // The header for the kept blocks is durable before the cut drops a block whose
+    // write failed part-way: a power cut between them leaves a valid file either way.
     WriteHeader();
+    if (seams.files->cut(state.file, DataEnd())) seams.files->sync(state.file);
     seams.files->close(state.file);
     state.file = platform::NoFile;
 }

@@ -1,7 +1,12 @@
 #include "Files.h"
 
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
 
 namespace velorik::platform {
 
@@ -19,19 +24,26 @@ bool Utf16ToNarrow(const VwdChar16* name, char* out, std::size_t capacity) noexc
     return true;
 }
 
-std::FILE* OpenForReading(const char* narrowName) noexcept {
+FileHandle OpenForReading(const char* narrowName) noexcept {
     const DWORD attributes = GetFileAttributesA(narrowName);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return nullptr;
-    return std::fopen(narrowName, "rb");
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        errno = EISDIR;
+        return NoFile;
+    }
+    const int fd = _open(narrowName, _O_RDONLY | _O_BINARY);
+    return fd < 0 ? NoFile : fd;
 }
 
-std::FILE* OpenForWriting(const char* narrowName) noexcept { return std::fopen(narrowName, "wb"); }
+FileHandle OpenForWriting(const char* narrowName) noexcept {
+    const int fd = _open(narrowName, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    return fd < 0 ? NoFile : fd;
+}
 
-bool IsSameFile(std::FILE* open, const char* narrowName) noexcept {
+bool IsSameFile(FileHandle open, const char* narrowName) noexcept {
     // Opening a named pipe's name connects to it, taking the connection its
     // server waits for; and a pipe is never the input file.
     if (_strnicmp(narrowName, "\\\\.\\pipe\\", 9) == 0) return false;
-    const HANDLE opened = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(open)));
+    const HANDLE opened = reinterpret_cast<HANDLE>(_get_osfhandle(static_cast<int>(open)));
     const HANDLE named = CreateFileA(narrowName, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (named == INVALID_HANDLE_VALUE) return false;
@@ -42,6 +54,33 @@ bool IsSameFile(std::FILE* open, const char* narrowName) noexcept {
     CloseHandle(named);
     return same;
 }
+
+long long ReadSome(FileHandle file, void* bytes, std::size_t size) noexcept {
+    std::size_t done = 0;
+    while (done < size) {
+        const int got = _read(static_cast<int>(file), static_cast<char*>(bytes) + done,
+                              static_cast<unsigned>(std::min<std::size_t>(size - done, 1u << 30)));
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<long long>(done);
+}
+
+bool WriteAll(FileHandle file, const void* bytes, std::size_t size) noexcept {
+    for (std::size_t done = 0; done < size;) {
+        const int put = _write(static_cast<int>(file), static_cast<const char*>(bytes) + done,
+                               static_cast<unsigned>(std::min<std::size_t>(size - done, 1u << 30)));
+        if (put <= 0) {
+            if (put == 0) errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+bool CloseFile(FileHandle file) noexcept { return _close(static_cast<int>(file)) == 0; }
 
 namespace {
 
