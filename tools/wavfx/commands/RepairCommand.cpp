@@ -35,7 +35,9 @@ private:
 Outcome Refused(const std::string& file, const std::string& reason) { return Outcome{file, "refused", reason, {}}; }
 
 Outcome RepairFile(const std::string& name, bool dryRun) {
-    switch (KindOf(name)) {
+    std::string error;
+    switch (KindOf(name, error)) {
+        case Kind::Unknown: return Refused(name, error);
         case Kind::Missing: return Refused(name, "No such file or directory");
         case Kind::Directory: return Refused(name, "is a directory");
         case Kind::Other: return Refused(name, "is not a regular file (a device, a FIFO)");
@@ -44,7 +46,6 @@ Outcome RepairFile(const std::string& name, bool dryRun) {
     // Held while repairing, so that no recording starts into the file meanwhile.
     sys::FileLock lock;
     bool busy = false;
-    std::string error;
     if (!lock.Acquire(name, busy, error) && (busy || !dryRun))
         return Refused(name, busy ? "a running wavfx record holds it" : "cannot be written: " + error);
     Source source;

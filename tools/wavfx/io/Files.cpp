@@ -30,16 +30,6 @@ void Temporary::Keep() {
 
 File OpenFile(const std::string& path, const char* mode) { return File(sys::Open(path, mode), std::fclose); }
 
-Kind KindOf(const std::string& path) {
-    std::error_code error;
-    const fs::file_status status = fs::status(fs::u8path(path), error);
-    if (status.type() == fs::file_type::not_found || (error && status.type() == fs::file_type::none))
-        return Kind::Missing;
-    if (fs::is_regular_file(status)) return Kind::Regular;
-    if (fs::is_directory(status)) return Kind::Directory;
-    return Kind::Other;
-}
-
 std::uint64_t FileSize(const std::string& path) {
     std::error_code error;
     const auto size = fs::file_size(fs::u8path(path), error);

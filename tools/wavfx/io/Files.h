@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "system/System.h"
+
 namespace wavfx {
 
 // A file wavfx made beside the file it becomes, removed when the object goes
@@ -31,8 +33,9 @@ private:
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 File OpenFile(const std::string& path, const char* mode);
 
-enum class Kind { Missing, Regular, Directory, Other };  // Other: a FIFO, a device, a socket
-Kind KindOf(const std::string& path);  // links followed
+using sys::Kind;
+using sys::KindOf;
+// For a progress bar's total only: 0 when it cannot be told.
 std::uint64_t FileSize(const std::string& path);
 // Where the file a link names lies (itself when it is no link).
 std::string Resolved(const std::string& path);

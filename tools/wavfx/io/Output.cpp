@@ -33,7 +33,8 @@ bool Output::Open(const std::string& name, Existing existing, const std::vector<
                                                : "is an input too; choose another output";
         return false;
     }
-    const Kind kind = standardOutput_ ? Kind::Other : KindOf(name);
+    const Kind kind = standardOutput_ ? Kind::Other : KindOf(name, error);
+    if (kind == Kind::Unknown) return false;  // never taken for "not there"
     if (needsFile && (kind == Kind::Directory || kind == Kind::Other)) {
         error = "is not a regular file; choose another name";
         return false;

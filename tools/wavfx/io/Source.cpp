@@ -16,24 +16,20 @@ constexpr std::size_t MaxKept = 16u << 20;
 
 bool Source::Open(const std::string& name, std::string& error) {
     name_ = name;
-    const Kind kind = name == "-" ? Kind::Other : KindOf(name);
+    const Kind kind = name == "-" ? Kind::Other : KindOf(name, error);
+    if (kind == Kind::Unknown) return false;
     if (kind == Kind::Directory) {
         error = "is a directory";
         return false;
     }
     isFile_ = kind == Kind::Regular;
-    if (name == "-") {
-        sys::SetBinary(stdin);
-        stream_ = stdin;
-    } else {
-        file_ = OpenFile(name, "rb");
-        stream_ = file_.get();
-    }
-    if (stream_ == nullptr) {
+    file_ = name == "-" ? File(sys::OpenStandardInput(), std::fclose) : OpenFile(name, "rb");
+    stream_ = file_.get();
+    // The size of what was opened, not of what the name leads to by now.
+    if (stream_ == nullptr || (isFile_ && !sys::SizeOf(stream_, size_))) {
         error = sys::LastError();
         return false;
     }
-    size_ = isFile_ ? FileSize(name) : 0;
     return true;
 }
 

@@ -39,10 +39,24 @@ std::FILE* DuplicateStandardOutput();
 // argument is not valid text.
 bool Arguments(int argc, char** argv, std::vector<std::string>& out, int& bad);
 
+// What a name leads to, links followed. A name that is not there is Missing, no
+// error; a stat that fails otherwise is Unknown, with `error` saying why.
+enum class Kind { Missing, Regular, Directory, Other, Unknown };  // Other: a FIFO, a device, a socket
+Kind KindOf(const std::string& path, std::string& error);
+// The size of an open file; false (errno set) when it cannot be told.
+bool SizeOf(std::FILE* file, std::uint64_t& size);
+
 std::FILE* Open(const std::string& path, const char* mode);
+// Standard input as a stream of its own, read through the same rules as any file.
+std::FILE* OpenStandardInput();
 bool Seek(std::FILE* file, std::uint64_t offset);
 // What was written to `file` is on the disk (fsync; FlushFileBuffers).
 bool Sync(std::FILE* file);
+// Cuts `file` to `size` bytes (what it holds is flushed first).
+bool Cut(std::FILE* file, std::uint64_t size);
+// Whether a file the library holds open may be renamed (POSIX; not Windows, where it
+// holds its recording shared for reading and writing only).
+bool RenamesOpenFiles();
 // The reason the last failed call gave, in the system's words.
 std::string LastError();
 bool IsTerminal(std::FILE* stream);
@@ -53,7 +67,9 @@ std::string MakeTemporary(const std::string& beside, std::string& error);
 // True when the library can open `path` by its narrow name (on Windows, the
 // ANSI code page must hold the name).
 bool LibraryCanOpen(const std::string& path);
-// Moves `from` over `to` in one step; `to` keeps its permissions if it exists.
+// Moves `from` over `to` in one step, `from` made durable first and the folder
+// after, so that a power cut leaves the old file or the whole new one; `to`
+// keeps its permissions if it exists.
 bool ReplaceWith(const std::string& from, const std::string& to, std::string& error);
 
 // A pipe with a name, which the library opens like a file while a thread of
@@ -110,16 +126,17 @@ public:
     ~FileLock();
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
-    // Opens (creating if needed, never emptying) and locks `path`. `busy` tells
-    // a lock held elsewhere from another failure.
-    bool Acquire(const std::string& path, bool& busy, std::string& error);
+    // Opens (never emptying; creating only with `create`) and locks `path`; a
+    // missing file without `create` has nothing to lock. `busy` tells a lock
+    // held elsewhere from another failure.
+    bool Acquire(const std::string& path, bool& busy, std::string& error, bool create = true);
 
 private:
     std::intptr_t handle_ = -1;
 };
 
 // Why appending to `path` fails right now ("" if it does not): writes a block
-// of zeros past its end and takes it away again, so only for a file no one writes.
+// of zeros past its end, syncs it and takes it away again, so only for a file no one writes.
 std::string WhyAppendFails(const std::string& path);
 // False when the file system holding `path` has less than `bytes` free.
 bool RoomFor(const std::string& path, std::uint64_t bytes);

@@ -114,7 +114,10 @@ int DistortMany(const DistortOptions& options, const std::vector<std::string>& i
     std::error_code error;
     const auto folder = std::filesystem::u8path(dir);
     std::filesystem::create_directories(folder, error);
-    if (KindOf(dir) != Kind::Directory) return Fail(dir, error ? error.message() : "is not a folder");
+    std::string why;
+    const Kind kind = KindOf(dir, why);
+    if (kind != Kind::Directory)
+        return Fail(dir, error ? error.message() : kind == Kind::Unknown ? why : "is not a folder");
     uint64_t total = 0;
     for (const std::string& in : inputs) total += FileSize(in);
     std::vector<std::string> outputs;

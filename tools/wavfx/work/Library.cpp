@@ -1,5 +1,8 @@
 #include "work/Library.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "VelorikWAVDistortion.h"
 #include "system/Names.h"
 
@@ -17,6 +20,8 @@ std::basic_string<VwdChar16> Name(const std::string& utf8) {
 
 bool Result::Ok() const { return code == StatusSuccess; }
 
+bool Result::OpenFailed() const { return code == StatusOpenFailed; }
+
 bool Result::IoFailed() const { return code == StatusIOFailed; }
 
 const char* Result::Words() const {
@@ -33,10 +38,20 @@ const char* Result::Words() const {
 std::string Result::Why() const { return std::to_string(code) + ": " + Words(); }
 
 Result Distort(const std::string& in, const std::string& out, std::int32_t threshold) {
-    return {WAVDistortion(Name(in).c_str(), Name(out).c_str(), threshold)};
+    const auto inName = Name(in), outName = Name(out);
+    errno = 0;
+    Result result{WAVDistortion(inName.c_str(), outName.c_str(), threshold), {}};
+    if (!result.Ok() && errno != 0) result.error = std::strerror(errno);
+    return result;
 }
 
-Result StartRecording(const std::string& path) { return {SoundRecorderStart(Name(path).c_str())}; }
+Result StartRecording(const std::string& path) {
+    const auto name = Name(path);
+    errno = 0;
+    Result result{SoundRecorderStart(name.c_str()), {}};
+    if (!result.Ok() && errno != 0) result.error = std::strerror(errno);
+    return result;
+}
 
 std::uint64_t StopRecording() { return static_cast<std::uint64_t>(SoundRecorderStop()); }
 

@@ -12,12 +12,16 @@ struct Result {
     std::int32_t code = 0;
 
     bool Ok() const;
+    // A file (or the capture device) did not open.
+    bool OpenFailed() const;
     // Reading or writing failed after both files had opened.
     bool IoFailed() const;
     // Plain words for the code.
     const char* Words() const;
     // "CODE: WORDS".
     std::string Why() const;
+    // The system's words for errno as the export left it, read right after the call ("" for none).
+    std::string error;
 };
 
 // One literal pass of the library from `in` to `out`.

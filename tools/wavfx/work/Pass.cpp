@@ -36,12 +36,43 @@ uint64_t CountFrom(const PassPlan& plan) { return plan.raw ? HeaderBytes : plan.
 
 // The clip report for an input the library reads by name, counted from that
 // file on a thread of its own while the pass runs.
-std::future<std::optional<uint64_t>> CountBeside(const Source& input, const PassPlan& plan, int32_t threshold) {
+struct Counted {
+    std::optional<uint64_t> changed;  // nullopt: the count failed, for `error`
+    std::string error;
+};
+
+std::future<Counted> CountBeside(const Source& input, const PassPlan& plan, int32_t threshold) {
     const uint64_t from = CountFrom(plan), end = plan.End(*input.Size());
     return std::async(std::launch::async, [path = input.Name(), from, end, threshold] {
         File file = OpenFile(path, "rb");
-        return file && end > from ? CountClipped(file.get(), from, end - from, threshold) : std::optional<uint64_t>(0);
+        if (!file) return Counted{std::nullopt, sys::LastError()};
+        if (end <= from) return Counted{0, ""};
+        const auto changed = CountClipped(file.get(), from, end - from, threshold);
+        return Counted{changed, changed ? "" : sys::LastError()};
     });
+}
+
+// A report counted beside the pass is part of its result: a count that failed fails the pass.
+bool TakeCount(std::future<Counted>& count, const Source& input, PassResult& result) {
+    Counted counted = count.get();
+    result.changed = counted.changed;
+    if (counted.changed) return true;
+    result = Failed(input.Name(), "reading failed: " + counted.error);
+    return false;
+}
+
+// Which file a failed pass of the library concerns, in the system's words where it gave them.
+PassResult LibraryFailed(const Source& input, const Output& output, const std::string& written,
+                         const library::Result& status) {
+    const std::string what = "distortion failed (" + status.Why() + ")" + (status.error.empty() ? "" : ": " + status.error);
+    if (status.OpenFailed()) {
+        File probe = OpenFile(input.Name(), "rb");
+        if (!probe) return Failed(input.Name(), "cannot be read: " + sys::LastError());
+        return Failed(output.Name(), "cannot be written: " + (status.error.empty() ? what : status.error));
+    }
+    // What the library wrote into a file of wavfx's own: a full disk or a size limit shows again.
+    const std::string append = written.empty() ? "" : sys::WhyAppendFails(written);
+    return append.empty() ? Failed(input.Name(), what) : WriteFailed(output, append);
 }
 
 uint64_t SamplesBetween(uint64_t from, uint64_t end) { return end > from ? (end - from) / 2 : 0; }
@@ -127,12 +158,9 @@ PassResult Patched(Source& input, const PassPlan& plan, Output& output, int32_t 
     const uint64_t size = *input.Size(), end = plan.End(size);
     auto count = CountBeside(input, plan, threshold);
     const library::Result status = library::Distort(input.Name(), output.Temporary(), threshold);
-    result.changed = count.get();
+    if (!TakeCount(count, input, result)) return result;
     result.samples = SamplesBetween(CountFrom(plan), end);
-    if (!status.Ok()) {
-        const std::string why = status.IoFailed() ? sys::WhyAppendFails(output.Temporary()) : "";
-        return why.empty() ? Failed(input.Name(), "distortion failed (" + status.Why() + ")") : WriteFailed(output, why);
-    }
+    if (!status.Ok()) return LibraryFailed(input, output, output.Temporary(), status);
     if (plan.raw) return result;
     File file = OpenFile(output.Temporary(), "r+b");
     if (!file) return Failed(output.Name(), "cannot be written: " + sys::LastError());
@@ -200,7 +228,7 @@ PassResult Piped(Source& input, const PassPlan& plan, const velorik::WavLayout* 
     std::thread splicer([&] {
         Splice(out.Ours(), sink, plan.LibraryStart(), plan.direct ? plan.sampleBytes : std::nullopt, spliceError);
     });
-    std::future<std::optional<uint64_t>> count;
+    std::future<Counted> count;
     if (plan.direct) count = CountBeside(input, plan, threshold);
     const library::Result status = library::Distort(plan.direct ? input.Name() : in.Name(), out.Name(), threshold);
     in.LibraryDone();
@@ -208,7 +236,7 @@ PassResult Piped(Source& input, const PassPlan& plan, const velorik::WavLayout* 
     if (feeder.joinable()) feeder.join();
     splicer.join();
     if (plan.direct) {
-        result.changed = count.get();
+        if (!TakeCount(count, input, result)) return result;
         result.samples = SamplesBetween(CountFrom(plan), plan.End(*input.Size()));
     } else {
         result.changed = fed.changed;
@@ -216,7 +244,7 @@ PassResult Piped(Source& input, const PassPlan& plan, const velorik::WavLayout* 
     }
     if (!spliceError.empty()) return WriteFailed(output, spliceError);
     if (!fed.error.empty()) return Failed(input.Name(), "reading failed: " + fed.error);
-    if (!status.Ok()) return Failed(input.Name(), "distortion failed (" + status.Why() + ")");
+    if (!status.Ok()) return LibraryFailed(input, output, "", status);
     if (!WriteAfter(input, plan, fed, sink, output, result)) return result;
     if (file && std::fclose(file.release()) != 0) return WriteFailed(output);
     return result;

@@ -42,43 +42,63 @@ int LastBlockPeak(const std::string& path, uint64_t blocks) {
     return Peak(block, got);
 }
 
-// Cuts a finished recording to `blocks` and writes the sizes into its header.
+// Keeps `blocks` of a finished recording: the header for them is durable before
+// the cut, so that a power cut between the two still leaves a valid file.
 bool KeepBlocks(const std::string& path, uint64_t blocks) {
-    std::error_code error;
-    std::filesystem::resize_file(std::filesystem::u8path(path), HeaderBytes + blocks * BlockBytes, error);
     File file = OpenFile(path, "r+b");
-    if (error || !file) return false;
     const auto header = WavHeader(static_cast<uint32_t>(blocks * BlockBytes), velorik::RecorderSampleRate, 1);
-    return std::fwrite(header.data(), 1, header.size(), file.get()) == header.size() &&
+    return file && std::fwrite(header.data(), 1, header.size(), file.get()) == header.size() && sys::Sync(file.get()) &&
+           sys::Cut(file.get(), HeaderBytes + blocks * BlockBytes) && sys::Sync(file.get()) &&
            std::fclose(file.release()) == 0;
+}
+
+// Why the library's recorder did not start: the file it was to record into, or the device.
+int StartFailed(const std::string& path, const std::string& recording, const library::Result& started) {
+    const std::string file = started.OpenFailed() ? sys::WhyAppendFails(recording) : "";
+    if (!file.empty()) return Fail(path, "cannot be recorded into: " + file);
+    return Fail(sys::CaptureDeviceName(),
+                "no recording: " + std::string(started.Words()) + " (" + std::to_string(started.code) + ")");
 }
 
 }  // namespace
 
 int Record(const std::string& path, const RecordOptions& options) {
     std::string error;
-    Output output;  // its rule only: the recorder writes the file in place, at offsets
+    // Where the system lets a file the library holds be renamed, the recording
+    // starts in a temporary beside OUT and becomes OUT once its first header is
+    // durable, so OUT is never an empty or all-zero file; elsewhere it is written in place.
+    const bool behindTemporary = sys::RenamesOpenFiles();
+    Output output;
     if (!output.Open(path, options.existing, {}, error, true))
         return output.Skipped() ? Skipped(path) : Fail(path, error);
-    const bool created = KindOf(path) == Kind::Missing;
     // The device first, and with the format it will be asked for, so that a
     // recording that cannot start leaves the file as it was.
     if (!sys::CaptureDeviceReady(error)) return Fail(sys::CaptureDeviceName(), error);
+    std::string why;
+    const bool created = !behindTemporary && KindOf(path, why) == Kind::Missing;
     // The first signal finishes the file, from before the file exists.
     cleanup::FinishOnFirstSignal(true);
-    sys::FileLock lock;
+    // Held while recording, on OUT as it is and on the recording, so that no
+    // other recording or repair takes either meanwhile.
+    sys::FileLock lock, recordingLock;
     bool busy = false;
-    if (!lock.Acquire(path, busy, error))
+    if (!lock.Acquire(path, busy, error, !behindTemporary))
         return Fail(path, busy ? "another wavfx is recording into it" : "cannot be created: " + error);
+    if (behindTemporary && !(output.Begin(error) && recordingLock.Acquire(output.Temporary(), busy, error, false)))
+        return Fail(path, "cannot be created: " + error);
+    const std::string recording = behindTemporary ? output.Temporary() : path;
 
     const bool live = !options.quiet && sys::IsTerminal(stderr);
-    const library::Result started = library::StartRecording(path);
+    const library::Result started = library::StartRecording(recording);
     if (!started.Ok()) {
         library::StopRecording();
         std::error_code ignored;
         if (created) std::filesystem::remove(std::filesystem::u8path(path), ignored);
-        return Fail(sys::CaptureDeviceName(), "no recording: " + std::string(started.Words()) + " (" +
-                                                  std::to_string(started.code) + ")");
+        return StartFailed(path, recording, started);
+    }
+    if (behindTemporary && !output.Commit(error)) {
+        library::StopRecording();
+        return Fail(path, "cannot be created: " + error);
     }
     if (!options.quiet)
         std::fprintf(stderr, "wavfx: recording %s: 8000 Hz, mono, 16-bit PCM%s\n", Printable(path).c_str(),

@@ -7,17 +7,60 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "system/System.h"
+#include "system/posix/Calls.h"
 
 namespace wavfx::sys {
 
-std::FILE* Open(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+Kind KindOf(const std::string& path, std::string& error) {
+    struct stat info;
+    if (Calls().stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return Kind::Missing;
+        error = LastError();
+        return Kind::Unknown;
+    }
+    return S_ISREG(info.st_mode) ? Kind::Regular : S_ISDIR(info.st_mode) ? Kind::Directory : Kind::Other;
+}
+
+bool SizeOf(std::FILE* file, std::uint64_t& size) {
+    struct stat info;
+    if (Calls().fstat(DescriptorOf(file), &info) != 0) return false;
+    size = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
+std::FILE* Open(const std::string& path, const char* mode) {
+    // "rb", "wb" and "r+b", as wavfx opens files.
+    const bool write = mode[0] == 'w', update = std::strchr(mode, '+') != nullptr;
+    const int flags = write ? O_WRONLY | O_CREAT | O_TRUNC : update ? O_RDWR : O_RDONLY;
+    const int fd = OpenFile(path.c_str(), flags, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* stream = StreamOf(fd, mode);
+    if (stream == nullptr) {
+        const int why = errno;
+        CloseFile(fd);
+        errno = why;
+    }
+    return stream;
+}
+
+std::FILE* OpenStandardInput() {
+    const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+    std::FILE* stream = fd >= 0 ? StreamOf(fd, "rb") : nullptr;
+    if (stream == nullptr && fd >= 0) CloseFile(fd);
+    return stream;
+}
 
 bool Seek(std::FILE* file, std::uint64_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
 
-bool Sync(std::FILE* file) { return std::fflush(file) == 0 && fsync(fileno(file)) == 0; }
+bool Sync(std::FILE* file) { return std::fflush(file) == 0 && SyncFile(DescriptorOf(file)); }
+
+bool Cut(std::FILE* file, std::uint64_t size) { return std::fflush(file) == 0 && Truncate(DescriptorOf(file), size); }
+
+bool RenamesOpenFiles() { return true; }
 
 std::string LastError() { return std::strerror(errno); }
 
@@ -42,35 +85,48 @@ bool LibraryCanOpen(const std::string&) { return true; }
 bool ReplaceWith(const std::string& from, const std::string& to, std::string& error) {
     struct stat existing;
     mode_t mode;
-    if (stat(to.c_str(), &existing) == 0) {
+    if (Calls().stat(to.c_str(), &existing) == 0) {
         mode = existing.st_mode & 07777;
-    } else {
+    } else if (errno == ENOENT) {
         const mode_t mask = umask(0);
         umask(mask);
         mode = 0666 & ~mask;  // what creating the file would have given it
-    }
-    if (chmod(from.c_str(), mode) != 0 || std::rename(from.c_str(), to.c_str()) != 0) {
+    } else {
         error = LastError();
         return false;
     }
-    return true;
+    const int fd = OpenFile(from.c_str(), O_RDONLY, 0);
+    bool ok = fd >= 0 && Calls().fchmod(fd, mode) == 0 && SyncFile(fd);
+    if (!ok) error = LastError();
+    if (fd >= 0) CloseFile(fd);
+    if (ok && Calls().rename(from.c_str(), to.c_str()) != 0) {
+        error = LastError();
+        ok = false;
+    }
+    // Renamed is done; a folder that cannot be synced only leaves the rename to the system's own time.
+    if (ok) SyncFolderOf(to);
+    return ok;
 }
 
 FileLock::~FileLock() {
-    if (handle_ >= 0) close(static_cast<int>(handle_));
+    if (handle_ >= 0) CloseFile(static_cast<int>(handle_));
 }
 
-bool FileLock::Acquire(const std::string& path, bool& busy, std::string& error) {
+bool FileLock::Acquire(const std::string& path, bool& busy, std::string& error, bool create) {
     busy = false;
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = OpenFile(path.c_str(), O_RDWR | (create ? O_CREAT : 0), 0666);
     if (fd < 0) {
+        if (!create && errno == ENOENT) return true;
         error = LastError();
         return false;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int locked;
+    while ((locked = Calls().flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) {
         busy = errno == EWOULDBLOCK;
         error = LastError();
-        close(fd);
+        CloseFile(fd);
         return false;
     }
     handle_ = fd;
@@ -78,24 +134,19 @@ bool FileLock::Acquire(const std::string& path, bool& busy, std::string& error) 
 }
 
 std::string WhyAppendFails(const std::string& path) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    const int fd = OpenFile(path.c_str(), O_WRONLY, 0);
     if (fd < 0) return LastError();
     struct stat info;
     std::string reason;
-    if (fstat(fd, &info) != 0) {
+    const std::vector<char> zeros(16000, 0);
+    if (Calls().fstat(fd, &info) != 0) {
         reason = LastError();
     } else {
-        const std::vector<char> zeros(16000, 0);
-        for (std::size_t done = 0; done < zeros.size() && reason.empty();) {
-            const ssize_t written = pwrite(fd, zeros.data() + done, zeros.size() - done, info.st_size + static_cast<off_t>(done));
-            if (written > 0)
-                done += static_cast<std::size_t>(written);
-            else if (written == 0 || errno != EINTR)
-                reason = written == 0 ? "nothing could be written" : LastError();
-        }
-        if (ftruncate(fd, info.st_size) != 0 && reason.empty()) reason = LastError();
+        const auto size = static_cast<std::uint64_t>(info.st_size);
+        if (!WriteFullyAt(fd, size, zeros.data(), zeros.size()) || !SyncFile(fd)) reason = LastError();
+        if (!Truncate(fd, size) && reason.empty()) reason = LastError();
     }
-    close(fd);
+    CloseFile(fd);
     return reason;
 }
 

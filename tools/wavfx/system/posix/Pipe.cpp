@@ -9,6 +9,7 @@
 
 #include "system/Cleanup.h"
 #include "system/System.h"
+#include "system/posix/Calls.h"
 
 namespace wavfx::sys {
 
@@ -50,7 +51,7 @@ bool LibraryPipe::Create(bool libraryReads, std::string& error) {
         if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         spare_ = fd >= 0 ? open(name_.c_str(), O_WRONLY | O_CLOEXEC) : -1;
     }
-    ours_ = fd >= 0 && spare_ >= 0 ? fdopen(fd, libraryReads ? "wb" : "rb") : nullptr;
+    ours_ = fd >= 0 && spare_ >= 0 ? StreamOf(fd, libraryReads ? "wb" : "rb") : nullptr;
     if (ours_ == nullptr) {
         error = LastError();
         if (fd >= 0) close(fd);
@@ -65,7 +66,7 @@ bool LibraryPipe::CloseOurs() {
     // library has taken everything, so it has opened (or has been given up on).
     if (libraryReads_ && ours_ != nullptr && std::fflush(ours_) == 0) {
         int waiting = 0;
-        while (!done_.load() && ioctl(fileno(ours_), FIONREAD, &waiting) == 0 && waiting > 0) usleep(1000);
+        while (!done_.load() && ioctl(DescriptorOf(ours_), FIONREAD, &waiting) == 0 && waiting > 0) usleep(1000);
     }
     const bool closed = ours_ == nullptr || std::fclose(ours_) == 0;
     ours_ = nullptr;

@@ -11,6 +11,7 @@
 
 #include "system/Names.h"
 #include "system/System.h"
+#include "system/posix/Calls.h"
 
 namespace wavfx::sys {
 
@@ -85,7 +86,7 @@ std::optional<FileId> StandardOutputId() {
 
 std::FILE* DuplicateStandardOutput() {
     const int fd = fcntl(original, F_DUPFD_CLOEXEC, 0);
-    std::FILE* stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    std::FILE* stream = fd >= 0 ? StreamOf(fd, "wb") : nullptr;
     if (stream == nullptr && fd >= 0) close(fd);
     return stream;
 }

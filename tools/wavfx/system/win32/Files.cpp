@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
 #include <vector>
 
 #include "system/Names.h"
@@ -21,7 +23,40 @@ constexpr DWORD LockOffsetHigh = 0x7FFFFFFF;
 
 }  // namespace
 
+Kind KindOf(const std::string& path, std::string& error) {
+    std::error_code code;
+    const std::filesystem::file_status status = std::filesystem::status(std::filesystem::u8path(path), code);
+    if (status.type() == std::filesystem::file_type::not_found) return Kind::Missing;
+    if (code) {
+        error = code.message();
+        return Kind::Unknown;
+    }
+    if (std::filesystem::is_regular_file(status)) return Kind::Regular;
+    return std::filesystem::is_directory(status) ? Kind::Directory : Kind::Other;
+}
+
+bool SizeOf(std::FILE* file, std::uint64_t& size) {
+    struct _stat64 info;
+    if (_fstat64(_fileno(file), &info) != 0) return false;
+    size = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
 std::FILE* Open(const std::string& path, const char* mode) { return _wfopen(Wide(path).c_str(), Wide(mode).c_str()); }
+
+bool Cut(std::FILE* file, std::uint64_t size) {
+    return std::fflush(file) == 0 && _chsize_s(_fileno(file), static_cast<__int64>(size)) == 0;
+}
+
+bool RenamesOpenFiles() { return false; }
+
+std::FILE* OpenStandardInput() {
+    const int fd = _dup(_fileno(stdin));
+    if (fd >= 0) _setmode(fd, _O_BINARY);
+    std::FILE* stream = fd >= 0 ? _fdopen(fd, "rb") : nullptr;
+    if (stream == nullptr && fd >= 0) _close(fd);
+    return stream;
+}
 
 bool Seek(std::FILE* file, std::uint64_t offset) { return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0; }
 
@@ -53,7 +88,16 @@ bool LibraryCanOpen(const std::string& path) {
 }
 
 bool ReplaceWith(const std::string& from, const std::string& to, std::string& error) {
-    if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    const HANDLE file = CreateFileW(Wide(from).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool durable = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+    const DWORD code = GetLastError();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (!durable) {
+        error = SystemMessage(code);
+        return false;
+    }
+    if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
     error = SystemMessage(GetLastError());
     return false;
 }
@@ -62,13 +106,15 @@ FileLock::~FileLock() {
     if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-bool FileLock::Acquire(const std::string& path, bool& busy, std::string& error) {
+bool FileLock::Acquire(const std::string& path, bool& busy, std::string& error, bool create) {
     busy = false;
     const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = SystemMessage(GetLastError());
+        const DWORD code = GetLastError();
+        if (!create && code == ERROR_FILE_NOT_FOUND) return true;
+        error = SystemMessage(code);
         return false;
     }
     OVERLAPPED region{};

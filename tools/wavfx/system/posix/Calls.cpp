@@ -1,0 +1,164 @@
+#include "system/posix/Calls.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace wavfx::sys {
+
+namespace {
+
+int Open(const char* name, int flags, mode_t mode) { return ::open(name, flags, mode); }
+
+std::atomic<const SystemCalls*> inForce{&RealSystemCalls};
+
+// A transfer that moved nothing yet reported no error would loop for ever: it is an error.
+bool Stalled(ssize_t moved) {
+    if (moved == 0) errno = EIO;
+    return moved == 0;
+}
+
+// A stream's descriptor, and the stream, for the registry to forget it by.
+struct Cookie {
+    int fd;
+    std::FILE* stream;
+};
+
+// The descriptors under the streams StreamOf made: stdio's fileno knows none of them.
+std::mutex registryLock;
+std::map<std::FILE*, int> registry;
+
+int Fd(void* cookie) { return static_cast<Cookie*>(cookie)->fd; }
+
+ssize_t CookieRead(void* cookie, char* bytes, std::size_t size) { return ReadSome(Fd(cookie), bytes, size); }
+
+ssize_t CookieWrite(void* cookie, const char* bytes, std::size_t size) {
+    // stdio takes a short count for a failure: all of it, or -1 with errno.
+    return WriteFully(Fd(cookie), bytes, size) ? static_cast<ssize_t>(size) : -1;
+}
+
+int CookieSeek(void* cookie, off64_t* offset, int whence) {
+    const off_t at = Calls().lseek(Fd(cookie), *offset, whence);
+    if (at < 0) return -1;
+    *offset = at;
+    return 0;
+}
+
+int CookieClose(void* cookie) {
+    auto* owned = static_cast<Cookie*>(cookie);
+    {
+        std::lock_guard<std::mutex> held(registryLock);
+        registry.erase(owned->stream);
+    }
+    const bool closed = CloseFile(owned->fd);
+    delete owned;
+    return closed ? 0 : -1;
+}
+
+}  // namespace
+
+const SystemCalls RealSystemCalls = {Open,     ::read,   ::write,     ::pwrite, ::lseek, ::fstat, ::stat,
+                                     ::fsync,  ::rename, ::unlink,    ::ftruncate, ::fchmod, ::flock, ::close};
+
+const SystemCalls& Calls() noexcept { return *inForce.load(); }
+
+ScopedSystemCalls::ScopedSystemCalls(const SystemCalls& calls) noexcept : saved_(inForce.exchange(&calls)) {}
+
+ScopedSystemCalls::~ScopedSystemCalls() { inForce.store(saved_); }
+
+int OpenFile(const char* name, int flags, mode_t mode) {
+    int fd;
+    while ((fd = Calls().open(name, flags | O_CLOEXEC, mode)) < 0 && errno == EINTR) {
+    }
+    return fd;
+}
+
+ssize_t ReadSome(int fd, void* bytes, std::size_t size) {
+    ssize_t got;
+    while ((got = Calls().read(fd, bytes, size)) < 0 && errno == EINTR) {
+    }
+    return got;
+}
+
+bool WriteFully(int fd, const void* bytes, std::size_t size) {
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t put = Calls().write(fd, static_cast<const char*>(bytes) + done, size - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0 || Stalled(put)) return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+bool WriteFullyAt(int fd, std::uint64_t offset, const void* bytes, std::size_t size) {
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t put =
+            Calls().pwrite(fd, static_cast<const char*>(bytes) + done, size - done, static_cast<off_t>(offset + done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0 || Stalled(put)) return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+bool SyncFile(int fd) {
+    while (Calls().fsync(fd) != 0) {
+        if (errno == EINTR) continue;
+        return errno == EINVAL || errno == EROFS;
+    }
+    return true;
+}
+
+bool Truncate(int fd, std::uint64_t size) {
+    while (Calls().ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+bool CloseFile(int fd) { return Calls().close(fd) == 0 || errno == EINTR; }
+
+bool SyncFolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = OpenFile(folder.c_str(), O_RDONLY | O_DIRECTORY, 0);
+    if (fd < 0) return false;
+    const bool synced = SyncFile(fd);
+    const int why = errno;
+    CloseFile(fd);
+    errno = why;
+    return synced;
+}
+
+std::FILE* StreamOf(int fd, const char* mode) {
+    const cookie_io_functions_t functions = {CookieRead, CookieWrite, CookieSeek, CookieClose};
+    auto* cookie = new Cookie{fd, nullptr};
+    std::lock_guard<std::mutex> held(registryLock);
+    std::FILE* stream = fopencookie(cookie, mode, functions);
+    if (stream == nullptr) {
+        delete cookie;
+        return nullptr;
+    }
+    cookie->stream = stream;
+    registry[stream] = fd;
+    // A copy's own runs, as a plain copy makes them, rather than stdio's 4 KiB.
+    setvbuf(stream, nullptr, _IOFBF, 64 << 10);
+    return stream;
+}
+
+int DescriptorOf(std::FILE* stream) {
+    {
+        std::lock_guard<std::mutex> held(registryLock);
+        const auto found = registry.find(stream);
+        if (found != registry.end()) return found->second;
+    }
+    return fileno(stream);
+}
+
+}  // namespace wavfx::sys
