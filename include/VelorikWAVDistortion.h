@@ -91,7 +91,9 @@ VWD_API int32_t VWD_CALL SoundRecorderStart(const VwdChar16* outputPath);
 /*
  * Stops capture, appends the last partial second (padded with silence) if the
  * device returned one, writes the final header and closes the file. Returns the
- * number of 16000-byte blocks in the file; 0 when nothing was started.
+ * number of 16000-byte blocks in the file; 0 when nothing was started. When a
+ * write to the file failed during the recording (after which it appends no
+ * more), it leaves errno as that first failure set it.
  */
 VWD_API int32_t VWD_CALL SoundRecorderStop(void);
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cassert>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -40,6 +41,7 @@ struct Recording {
     int32_t blockCount{};
     bool deviceOpen{};
     bool appendEnded{};  // a failed write or the cap: nothing more is appended
+    int writeError{};    // the first failed write's errno, which stop leaves for the host
     int queue[RecorderBufferCount]{};  // buffers with the device, in the order they come back
     int queueHead{};
     int queued{};
@@ -62,10 +64,18 @@ bool WriteAt(std::uint64_t offset, const void* bytes, std::size_t size) noexcept
     return seams.files->writeAt(state.file, offset, bytes, size);
 }
 
+// Nothing more is appended after a failed write; its reason is kept for stop to leave in errno.
+void WriteFailed() noexcept {
+    if (state.writeError == 0) state.writeError = errno != 0 ? errno : EIO;
+    state.appendEnded = true;
+}
+
 void WritePlaceholder() noexcept {
     unsigned char bytes[WAVHeaderSize];
     WAVHeaderSerialise(state.header, bytes);
-    state.appendEnded = !WriteAt(0, bytes, sizeof bytes);
+    state.writeError = 0;
+    state.appendEnded = false;
+    if (!WriteAt(0, bytes, sizeof bytes)) WriteFailed();
 }
 
 // The header for the blocks counted so far, made durable: the file is a valid
@@ -85,11 +95,14 @@ std::uint64_t DataEnd() noexcept {
 void AppendBlock(const unsigned char* block) noexcept {
     AssertOnRecorderThread();
     if (!WriteAt(DataEnd(), block, RecorderBlockBytes) || !seams.files->sync(state.file)) {
-        state.appendEnded = true;
+        WriteFailed();
         return;
     }
     ++state.blockCount;
-    if (state.blockCount >= RecorderMaxBlocks || !WriteHeader()) state.appendEnded = true;
+    if (!WriteHeader())
+        WriteFailed();
+    else if (state.blockCount >= RecorderMaxBlocks)
+        state.appendEnded = true;
 }
 
 bool Queue(int index) noexcept {
@@ -159,7 +172,7 @@ void RecorderThread(void*) noexcept {
     onRecorderThread = true;
     shared.startResult = SoundRecorderOpenDevice();
     // Valid and durable before the first block, whatever the placeholder held.
-    if (!WriteHeader()) state.appendEnded = true;
+    if (!WriteHeader()) WriteFailed();
     platform::EventRaise(shared.reported);
 
     while (!shared.stopping.load()) {
@@ -170,8 +183,7 @@ void RecorderThread(void*) noexcept {
     RefuseCallbacks();
     // The header for the kept blocks is durable before the cut drops a block whose
     // write failed part-way: a power cut between them leaves a valid file either way.
-    WriteHeader();
-    if (seams.files->cut(state.file, DataEnd())) seams.files->sync(state.file);
+    if (!WriteHeader() || !seams.files->cut(state.file, DataEnd()) || !seams.files->sync(state.file)) WriteFailed();
     seams.files->close(state.file);
     state.file = platform::NoFile;
 }
@@ -287,7 +299,9 @@ int32_t SoundRecorderStop() noexcept {
     platform::EventRaise(shared.wake);
     platform::ThreadJoin(shared.thread);
     const int32_t blocks = state.blockCount;
+    const int why = state.writeError;
     shared.phase.store(PhaseIdle);
+    if (why != 0) errno = why;
     return blocks;
 }
 

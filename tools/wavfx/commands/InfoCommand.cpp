@@ -103,7 +103,12 @@ bool ShowFile(const std::string& name, bool json, const char* before, std::strin
         return false;
     }
     source.StopKeeping();
-    const auto peaks = ChannelPeaks(source, *layout);
+    bool readFailed = false;
+    const auto peaks = ChannelPeaks(source, *layout, readFailed);
+    if (readFailed) {
+        error = "reading failed: " + source.Error();
+        return false;
+    }
     // A stream is read once: what follows its samples is known only now.
     if (!layout->sized && peaks && !velorik::ReadChunksAfterData(source, *layout)) {
         error = "reading failed: " + source.Error();

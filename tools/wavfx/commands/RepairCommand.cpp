@@ -51,7 +51,9 @@ Outcome RepairFile(const std::string& name, bool dryRun) {
     Source source;
     if (!source.Open(name, error)) return Refused(name, error);
     const repair::Plan plan = repair::PlanRepair(source);
-    if (plan.verdict == repair::Verdict::Refused) return Refused(name, plan.reason);
+    // A read that failed is the system's reason, not the file's.
+    if (plan.verdict == repair::Verdict::Refused)
+        return Refused(name, source.Error().empty() ? plan.reason : "reading failed: " + source.Error());
     if (plan.verdict == repair::Verdict::Valid) return Outcome{name, "valid", "", {}};
     if (dryRun) return Outcome{name, "would-repair", "", plan.changes};
     File file = OpenFile(name, "r+b");

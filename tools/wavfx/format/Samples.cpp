@@ -20,7 +20,9 @@ constexpr std::size_t ChunkBytes = 1 << 16, PeakChunkBytes = 1 << 20;
 
 }  // namespace
 
-std::optional<std::vector<ChannelPeak>> ChannelPeaks(velorik::ByteSource& source, velorik::WavLayout& layout) {
+std::optional<std::vector<ChannelPeak>> ChannelPeaks(velorik::ByteSource& source, velorik::WavLayout& layout,
+                                                     bool& readFailed) {
+    readFailed = false;
     std::string why;
     const auto format = SampleFormatOf(layout, why);
     if (!format) return std::nullopt;
@@ -33,7 +35,10 @@ std::optional<std::vector<ChannelPeak>> ChannelPeaks(velorik::ByteSource& source
     for (uint64_t left = toEnd ? UINT64_MAX : layout.dataSize; left > 0;) {
         const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, chunk.size()));
         const long long got = source.ReadAt(layout.dataOffset + done, chunk.data(), want);
-        if (got < 0) return std::nullopt;
+        if (got < 0) {
+            readFailed = true;
+            return std::nullopt;
+        }
         FoldRanges(format->coding, chunk.data(), static_cast<std::size_t>(got) / frame, ranges);
         done += static_cast<uint64_t>(got);
         left -= toEnd ? 0 : static_cast<uint64_t>(got);

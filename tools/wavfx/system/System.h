@@ -88,6 +88,9 @@ public:
     std::FILE* Ours();
     // Closes wavfx's end: the library reads to its end of file. False on a failed close.
     bool CloseOurs();
+    // After a failed write: a byte more, so that a library that has not opened
+    // the pipe yet still finds a writer there, and then its end (the pass has failed).
+    void Abandon();
     // Once the library has returned: wavfx's end sees the end of the pipe (a
     // read its end of file, a write its failure), whether or not the library opened it.
     void LibraryDone();

@@ -53,6 +53,11 @@ Result StartRecording(const std::string& path) {
     return result;
 }
 
-std::uint64_t StopRecording() { return static_cast<std::uint64_t>(SoundRecorderStop()); }
+Stopped StopRecording() {
+    errno = 0;
+    Stopped stopped{static_cast<std::uint64_t>(SoundRecorderStop()), {}};
+    if (errno != 0) stopped.error = std::strerror(errno);
+    return stopped;
+}
 
 }  // namespace wavfx::library

@@ -27,7 +27,11 @@ struct Result {
 // One literal pass of the library from `in` to `out`.
 Result Distort(const std::string& in, const std::string& out, std::int32_t threshold);
 Result StartRecording(const std::string& path);
-// Ends the recording (nothing, when none runs); the whole blocks the file holds.
-std::uint64_t StopRecording();
+struct Stopped {
+    std::uint64_t blocks = 0;  // the whole blocks the file holds
+    std::string error;         // why the recorder stopped appending, when a write failed
+};
+// Ends the recording (nothing, when none runs).
+Stopped StopRecording();
 
 }  // namespace wavfx::library

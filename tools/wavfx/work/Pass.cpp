@@ -1,6 +1,7 @@
 #include "work/Pass.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <future>
 #include <thread>
 #include <vector>
@@ -19,6 +20,8 @@ constexpr std::size_t RunBytes = 1 << 16;
 // wavfx's own pass reads and writes in larger runs: fewer calls, as a plain copy makes.
 constexpr std::size_t OwnRunBytes = 256 << 10;
 constexpr uint64_t HeaderBytes = velorik::WAVHeaderSize;
+// Reads of a pipe that keep failing are given up on after this many.
+constexpr uint64_t MaxPipeFailures = 100;
 
 PassPlan MakePlan(const Source& input, const velorik::WavLayout* layout, const Output& output) {
     return PlanPass(layout, input.IsFile(), sys::LibraryCanOpen(input.Name()), output.IsFile(),
@@ -62,17 +65,21 @@ bool TakeCount(std::future<Counted>& count, const Source& input, PassResult& res
 }
 
 // Which file a failed pass of the library concerns, in the system's words where it gave them.
-PassResult LibraryFailed(const Source& input, const Output& output, const std::string& written,
+// `read` is the input when the library read it by name, `written` the output's
+// temporary when it wrote that itself; empty for wavfx's own pipes.
+PassResult LibraryFailed(const Source& input, const Output& output, const std::string& read, const std::string& written,
                          const library::Result& status) {
     const std::string what = "distortion failed (" + status.Why() + ")" + (status.error.empty() ? "" : ": " + status.error);
     if (status.OpenFailed()) {
-        File probe = OpenFile(input.Name(), "rb");
-        if (!probe) return Failed(input.Name(), "cannot be read: " + sys::LastError());
+        if (!read.empty() && !OpenFile(read, "rb")) return Failed(input.Name(), "cannot be read: " + sys::LastError());
         return Failed(output.Name(), "cannot be written: " + (status.error.empty() ? what : status.error));
     }
     // What the library wrote into a file of wavfx's own: a full disk or a size limit shows again.
     const std::string append = written.empty() ? "" : sys::WhyAppendFails(written);
-    return append.empty() ? Failed(input.Name(), what) : WriteFailed(output, append);
+    if (!append.empty()) return WriteFailed(output, append);
+    if (!read.empty() && written.empty() && !status.error.empty())
+        return Failed(input.Name(), "reading failed: " + status.error);  // it wrote only a pipe of wavfx's
+    return Failed(input.Name(), what);
 }
 
 uint64_t SamplesBetween(uint64_t from, uint64_t end) { return end > from ? (end - from) / 2 : 0; }
@@ -103,7 +110,13 @@ bool CopyInput(Source& input, uint64_t offset, std::optional<uint64_t> size, std
 struct Fed {
     uint64_t bytes = 0, changed = 0;
     int oddByte = -1;  // a last byte that is no whole sample, kept for the output
-    std::string error;
+    std::string error;       // reading the input
+    std::string writeError;  // writing the library's pipe, but for the library stopping (its status tells)
+
+    // After a write to the library failed.
+    void WriteFailed() {
+        if (errno != EPIPE && writeError.empty()) writeError = sys::LastError();
+    }
 };
 
 // Hands the library its input through `pipe`: a header block, then the
@@ -114,7 +127,7 @@ void Feed(Source& input, const PassPlan& plan, const velorik::WavLayout* layout,
     if (!plan.raw) {
         // The library copies this block unread, and the splice passes over it.
         const auto header = WavHeader(0, layout->sampleRate, layout->channels);
-        if (std::fwrite(header.data(), 1, header.size(), to) != header.size()) return;
+        if (std::fwrite(header.data(), 1, header.size(), to) != header.size()) return fed.WriteFailed();
     }
     std::vector<int16_t> run(RunBytes / 2);
     auto* bytes = reinterpret_cast<unsigned char*>(run.data());
@@ -127,7 +140,7 @@ void Feed(Source& input, const PassPlan& plan, const velorik::WavLayout* layout,
         // In the literal pass the first 44 bytes are no samples.
         const std::size_t skip = plan.raw && at < HeaderBytes ? static_cast<std::size_t>(std::min<uint64_t>(HeaderBytes - at, n)) : 0;
         fed.changed += velorik::CountClipChanges(run.data() + skip / 2, (n - skip) / 2, t);
-        if (std::fwrite(bytes, 1, n, to) != n) break;  // the library stopped reading
+        if (std::fwrite(bytes, 1, n, to) != n) return fed.WriteFailed();
         fed.bytes += n;
         at += n;
         left -= plan.sampleBytes ? n : 0;
@@ -140,14 +153,22 @@ void Feed(Source& input, const PassPlan& plan, const velorik::WavLayout* layout,
 void Splice(std::FILE* from, std::FILE* to, uint64_t skip, std::optional<uint64_t> take, std::string& error) {
     std::vector<char> run(RunBytes);
     const uint64_t end = take ? skip + *take : UINT64_MAX;
-    for (uint64_t at = 0;;) {
+    // A read that fails loses bytes: the pass has failed, but the rest is still
+    // taken, or the library would wait on a full pipe for ever.
+    for (uint64_t at = 0, failures = 0; failures < MaxPipeFailures;) {
         const std::size_t got = std::fread(run.data(), 1, run.size(), from);
-        if (got == 0) return;
         const uint64_t low = std::max(at, skip), high = std::min(at + got, end);
         if (error.empty() && low < high &&
             std::fwrite(run.data() + (low - at), 1, static_cast<std::size_t>(high - low), to) != high - low)
-            error = sys::LastError();
+            error = "writing the output failed: " + sys::LastError();
         at += got;
+        if (std::ferror(from)) {
+            if (error.empty()) error = "reading what the library wrote failed: " + sys::LastError();
+            std::clearerr(from);
+            ++failures;
+        } else if (got == 0) {
+            return;
+        }
     }
 }
 
@@ -160,7 +181,7 @@ PassResult Patched(Source& input, const PassPlan& plan, Output& output, int32_t 
     const library::Result status = library::Distort(input.Name(), output.Temporary(), threshold);
     if (!TakeCount(count, input, result)) return result;
     result.samples = SamplesBetween(CountFrom(plan), end);
-    if (!status.Ok()) return LibraryFailed(input, output, output.Temporary(), status);
+    if (!status.Ok()) return LibraryFailed(input, output, input.Name(), output.Temporary(), status);
     if (plan.raw) return result;
     File file = OpenFile(output.Temporary(), "r+b");
     if (!file) return Failed(output.Name(), "cannot be written: " + sys::LastError());
@@ -222,7 +243,8 @@ PassResult Piped(Source& input, const PassPlan& plan, const velorik::WavLayout* 
     std::thread feeder;
     if (!plan.direct) feeder = std::thread([&] {
         Feed(input, plan, layout, in.Ours(), velorik::ThresholdFromArgument(threshold), fed);
-        in.CloseOurs();
+        if (!fed.writeError.empty()) in.Abandon();
+        if (!in.CloseOurs()) fed.WriteFailed();
     });
     std::string spliceError;
     std::thread splicer([&] {
@@ -242,9 +264,10 @@ PassResult Piped(Source& input, const PassPlan& plan, const velorik::WavLayout* 
         result.changed = fed.changed;
         result.samples = SamplesBetween(plan.raw ? std::min(fed.bytes, HeaderBytes) : 0, fed.bytes);
     }
-    if (!spliceError.empty()) return WriteFailed(output, spliceError);
+    if (!spliceError.empty()) return Failed(output.Name(), spliceError);
     if (!fed.error.empty()) return Failed(input.Name(), "reading failed: " + fed.error);
-    if (!status.Ok()) return LibraryFailed(input, output, "", status);
+    if (!fed.writeError.empty()) return Failed(input.Name(), "handing the samples to the library failed: " + fed.writeError);
+    if (!status.Ok()) return LibraryFailed(input, output, plan.direct ? input.Name() : "", "", status);
     if (!WriteAfter(input, plan, fed, sink, output, result)) return result;
     if (file && std::fclose(file.release()) != 0) return WriteFailed(output);
     return result;

@@ -52,10 +52,14 @@ bool KeepBlocks(const std::string& path, uint64_t blocks) {
            std::fclose(file.release()) == 0;
 }
 
-// Why the library's recorder did not start: the file it was to record into, or the device.
+// Why the library's recorder did not start: the file it was to record into, or the
+// device (after which it leaves a finished empty WAV: a header, which a file it
+// could not create never holds).
 int StartFailed(const std::string& path, const std::string& recording, const library::Result& started) {
-    const std::string file = started.OpenFailed() ? sys::WhyAppendFails(recording) : "";
-    if (!file.empty()) return Fail(path, "cannot be recorded into: " + file);
+    if (started.OpenFailed() && FileSize(recording) < HeaderBytes) {
+        const std::string why = started.error.empty() ? sys::WhyAppendFails(recording) : started.error;
+        return Fail(path, "cannot be recorded into: " + (why.empty() ? std::string(started.Words()) : why));
+    }
     return Fail(sys::CaptureDeviceName(),
                 "no recording: " + std::string(started.Words()) + " (" + std::to_string(started.code) + ")");
 }
@@ -131,7 +135,8 @@ int Record(const std::string& path, const RecordOptions& options) {
                          static_cast<unsigned long long>(blocks), FormatDbfs(LastBlockPeak(path, blocks) / 32768.0).c_str());
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    uint64_t kept = library::StopRecording();
+    const library::Stopped stopped = library::StopRecording();
+    uint64_t kept = stopped.blocks;
     if (live) std::fputc('\n', stderr);
     // N seconds are N blocks, whatever stop added or an unpaced device ran ahead.
     if (options.seconds > 0 && kept > static_cast<uint64_t>(options.seconds) && !stalled) {
@@ -141,7 +146,7 @@ int Record(const std::string& path, const RecordOptions& options) {
     }
     const std::string holds = "the file holds " + std::to_string(kept) + " block(s), " + std::to_string(kept) + " s of audio";
     if (stalled) {
-        const std::string reason = sys::WhyAppendFails(path);
+        const std::string reason = stopped.error.empty() ? sys::WhyAppendFails(path) : stopped.error;
         return Fail(path, reason.empty() ? "the capture device stopped delivering audio; " + holds
                                          : "a write failed (" + reason + "); " + holds);
     }

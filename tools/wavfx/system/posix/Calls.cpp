@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -39,8 +40,8 @@ int Fd(void* cookie) { return static_cast<Cookie*>(cookie)->fd; }
 ssize_t CookieRead(void* cookie, char* bytes, std::size_t size) { return ReadSome(Fd(cookie), bytes, size); }
 
 ssize_t CookieWrite(void* cookie, const char* bytes, std::size_t size) {
-    // stdio takes a short count for a failure: all of it, or -1 with errno.
-    return WriteFully(Fd(cookie), bytes, size) ? static_cast<ssize_t>(size) : -1;
+    // All of it, or 0 with errno: what fopencookie asks of a write that fails.
+    return WriteFully(Fd(cookie), bytes, size) ? static_cast<ssize_t>(size) : 0;
 }
 
 int CookieSeek(void* cookie, off64_t* offset, int whence) {
@@ -147,8 +148,11 @@ std::FILE* StreamOf(int fd, const char* mode) {
     }
     cookie->stream = stream;
     registry[stream] = fd;
-    // A copy's own runs, as a plain copy makes them, rather than stdio's 4 KiB.
-    setvbuf(stream, nullptr, _IOFBF, 64 << 10);
+    // Reads in a copy's runs rather than stdio's 4 KiB. Writes unbuffered: wavfx
+    // writes in runs of its own, and stdio may drop a buffer whose flush failed
+    // while a later fwrite still reports success.
+    const bool writes = std::strchr(mode, 'w') != nullptr || std::strchr(mode, '+') != nullptr;
+    setvbuf(stream, nullptr, writes ? _IONBF : _IOFBF, writes ? 0 : 64 << 10);
     return stream;
 }
 

@@ -73,6 +73,14 @@ bool LibraryPipe::CloseOurs() {
     return closed;
 }
 
+void LibraryPipe::Abandon() {
+    const char zero = 0;
+    if (libraryReads_ && ours_ != nullptr) {
+        std::clearerr(ours_);
+        std::fwrite(&zero, 1, 1, ours_);
+    }
+}
+
 void LibraryPipe::LibraryDone() {
     done_.store(true);
     if (spare_ >= 0) close(static_cast<int>(spare_));

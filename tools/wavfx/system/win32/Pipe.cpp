@@ -60,6 +60,14 @@ bool LibraryPipe::CloseOurs() {
     return closed;
 }
 
+void LibraryPipe::Abandon() {
+    const char zero = 0;
+    if (libraryReads_ && ours_ != nullptr) {
+        std::clearerr(ours_);
+        std::fwrite(&zero, 1, 1, ours_);
+    }
+}
+
 void LibraryPipe::LibraryDone() {
     if (done_.exchange(true) || name_.empty()) return;
     // If the library never opened the pipe, a stand-in does, so that our end
