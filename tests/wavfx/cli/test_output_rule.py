@@ -62,6 +62,13 @@ class OutputRuleTest(WavfxCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         ET.fromstring(result.stdout)  # well-formed
 
+    @unittest.skipIf(os.environ.get("WAVFX_WINDOWS") or os.environ.get("WAVFX_EMULATOR"), "an ELF search path")
+    def test_no_library_is_loaded_from_the_current_folder(self):
+        for name in ("libasound.so.2", "libVelorikWAVDistortion.so.1"):
+            self.write(name, b"not a library")
+        result = run("--version", cwd=self.dir.name, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()
