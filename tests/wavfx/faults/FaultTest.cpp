@@ -359,6 +359,7 @@ int RunScenario(const Scenario& scenario) {
             if (::testing::Test::HasFailure()) return runs;
         }
     }
+    std::printf("%d calls, %zu faults, %d runs\n", clean.calls, scenario.faults.size(), runs);
     return runs;
 }
 
