@@ -36,7 +36,7 @@ class DistortTest(WavfxCase):
             (["in.wav", "o.wav", "-t"], 2, "option '-t' needs a value"),
             (["in.wav", "kept.wav", "5", "-n"], 0, "kept.wav: exists; skipped (-n)"),
             (["in.wav", "kept.wav", "5", "-yn"], 2, "-y and -n contradict"),
-            ([b"\xc3a.wav", "o.wav", "5"], 2, "not valid UTF-8"),
+            ([b"\xc3a.wav", "o.wav", "5"], 1, "\\xC3a.wav: No such file or directory"),
         ]
         self.write("\u00e1.wav", b"precious")
         for args, status, words in cases:

@@ -171,9 +171,12 @@ const wavfx::sys::SystemCalls FaultyWavfx = {
     PLAIN(W, stat, Can::Stat),
     [](int fd) { return SyncThrough(W.fsync, fd); },
     PLAIN(W, rename, Can::Stat),
+    PLAIN(W, renameNoReplace, Can::Stat),
+    PLAIN(W, link, Can::Stat),
     PLAIN(W, unlink, Can::Stat),
     PLAIN(W, ftruncate, Can::Interrupt),
     PLAIN(W, fchmod, Can::Stat),
+    PLAIN(W, fchown, Can::Stat),
     PLAIN(W, flock, Can::Interrupt),
     [](int fd) {
         const int status = W.close(fd);  // released either way, as Linux does

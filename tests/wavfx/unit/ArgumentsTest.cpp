@@ -41,8 +41,10 @@ TEST(ParseArgs, FollowsGetoptAndGnuConventions) {
         {{"-y", "--", "--", "x"}, "[--][x] overwrite="},
         {{"--bogus"}, "error: unknown option '--bogus'"},
         {{"--bogus=1"}, "error: unknown option '--bogus'"},
-        {{"-yx"}, "error: unknown option '-x'"},
-        {{"-.x"}, "error: unknown option '-.'"},
+        {{"-yx"}, "error: unknown option '-x' in '-yx'"},
+        {{"-.x"}, "error: unknown option '-.' in '-.x'; to name a file that starts with '-', write ./-.x or put -- before it"},
+        {{"-in.wav"}, "error: unknown option '-i' in '-in.wav'; to name a file that starts with '-', write ./-in.wav "
+                      "or put -- before it"},
         {{"--thresh", "1"}, "error: unknown option '--thresh'"},
         {{"in", "-t"}, "error: option '-t' needs a value (N)"},
         {{"--duration"}, "error: option '--duration' needs a value (N)"},

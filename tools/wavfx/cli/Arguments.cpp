@@ -23,6 +23,12 @@ const OptionSpec* FindShort(const OptionSpec* options, std::size_t count, char n
     return nullptr;
 }
 
+// What rm says, for an argument that looks like a file's name (a dot or a slash in it).
+std::string FileHint(const std::string& arg) {
+    const bool named = arg.find_first_of("./") != std::string::npos;
+    return named ? "; to name a file that starts with '-', write ./" + arg + " or put -- before it" : "";
+}
+
 }  // namespace
 
 bool ParsedArgs::Has(const std::string& name) const {
@@ -70,7 +76,8 @@ bool ParseArgs(const OptionSpec* options, std::size_t count, const std::vector<s
             for (std::size_t at = 1; at < arg.size(); ++at) {
                 const OptionSpec* option = FindShort(options, count, arg[at]);
                 if (option == nullptr) {
-                    error = "unknown option '-" + std::string(1, arg[at]) + "'";
+                    error = "unknown option '-" + std::string(1, arg[at]) + "'" +
+                            (arg.size() > 2 ? " in '" + arg + "'" : "") + FileHint(arg);
                     return false;
                 }
                 if (option->value == nullptr) {

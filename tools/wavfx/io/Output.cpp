@@ -49,6 +49,8 @@ bool Output::Open(const std::string& name, Existing existing, const std::vector<
         return false;
     }
     isFile_ = kind == Kind::Regular || kind == Kind::Missing;
+    replaces_ = kind == Kind::Regular;
+    existing_ = existing;
     // A link stays a link: the file it names is replaced.
     if (kind == Kind::Regular) target_ = Resolved(name);
     return true;
@@ -63,7 +65,13 @@ bool Output::Begin(std::string& error) {
 
 bool Output::Commit(std::string& error) {
     if (isFile_) {
-        if (!sys::ReplaceWith(temporary_.Path(), target_, error)) return false;
+        bool existed = false;
+        if (!sys::ReplaceWith(temporary_.Path(), target_, replaces_, existed, error)) {
+            appeared_ = existed;
+            skipped_ = existed && existing_ == Existing::Skip;
+            if (skipped_) error = "exists; skipped (-n)";
+            return false;
+        }
         temporary_.Keep();
         return true;
     }

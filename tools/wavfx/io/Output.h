@@ -31,8 +31,10 @@ public:
     // With `needsFile`, only a regular file (or none yet) will do.
     bool Open(const std::string& name, Existing existing, const std::vector<sys::FileId>& inputs, std::string& error,
               bool needsFile = false);
-    // Open said no because the output exists and -n skips it.
+    // Open, or Commit, said no because the output exists and -n skips it.
     bool Skipped() const { return skipped_; }
+    // Commit said no because a file of that name appeared meanwhile.
+    bool Appeared() const { return appeared_; }
     const std::string& Name() const { return name_; }
     // A regular file, written through Temporary() and moved over Target() by Commit.
     bool IsFile() const { return isFile_; }
@@ -43,12 +45,15 @@ public:
     const std::string& Temporary() const { return temporary_.Path(); }
     // What is written through (not for a file).
     std::FILE* Stream() const { return stream_; }
-    // The output is whole: moved into place, or flushed and closed.
+    // The output is whole: moved into place, or flushed and closed. A name that
+    // appeared meanwhile is not replaced without -y (and is skipped with -n).
     bool Commit(std::string& error);
 
 private:
     std::string name_, target_;
-    bool isFile_ = false, standardOutput_ = false, skipped_ = false;
+    bool isFile_ = false, standardOutput_ = false, skipped_ = false, appeared_ = false;
+    bool replaces_ = false;  // a file was there (and -y): the commit replaces it; else it makes a new name
+    Existing existing_ = Existing::Refuse;
     wavfx::Temporary temporary_;
     std::FILE* stream_ = nullptr;
 };

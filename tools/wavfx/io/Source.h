@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "io/Files.h"
+#include "system/System.h"
 #include "wav/RiffReader.h"
 
 namespace wavfx {
@@ -21,8 +22,10 @@ public:
     std::optional<std::uint64_t> Size() const override { return isFile_ ? std::optional<std::uint64_t>(size_) : std::nullopt; }
 
     bool IsFile() const { return isFile_; }
-    // As given; for a file, also what the library opens.
+    // As given.
     const std::string& Name() const { return name_; }
+    // What the library opens a file by.
+    std::string LibraryName() const { return sys::LibraryName(name_, stream_); }
     // A stream's bytes before its position, as read (kept until the samples start).
     const std::vector<unsigned char>& Kept() const { return kept_; }
     void StopKeeping() { keeping_ = false; }

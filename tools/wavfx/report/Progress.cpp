@@ -4,6 +4,7 @@
 
 #include "io/Files.h"
 #include "system/System.h"
+#include "system/Threads.h"
 
 namespace wavfx {
 
@@ -22,7 +23,8 @@ std::string Clock(double seconds) {
 }  // namespace
 
 Progress::Progress(uint64_t totalBytes, int totalFiles) : totalBytes_(totalBytes), totalFiles_(totalFiles) {
-    if (sys::IsTerminal(stderr)) thread_ = std::thread([this] { Run(); });
+    std::string unused;  // no bar where no thread can start for it
+    if (sys::IsTerminal(stderr)) sys::StartThread(thread_, [this] { Run(); }, unused);
 }
 
 Progress::~Progress() {

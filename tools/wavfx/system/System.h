@@ -35,8 +35,8 @@ std::optional<FileId> StandardOutputId();
 // the standard output descriptor (the library's line is held back there).
 std::FILE* DuplicateStandardOutput();
 
-// The command line as UTF-8; false (with the bad argument's number) when an
-// argument is not valid text.
+// The command line, as UTF-8 where it is text; false (with the bad argument's
+// number) when an argument cannot be had as bytes at all (Windows: a lone surrogate).
 bool Arguments(int argc, char** argv, std::vector<std::string>& out, int& bad);
 
 // What a name leads to, links followed. A name that is not there is Missing, no
@@ -67,10 +67,16 @@ std::string MakeTemporary(const std::string& beside, std::string& error);
 // True when the library can open `path` by its narrow name (on Windows, the
 // ANSI code page must hold the name).
 bool LibraryCanOpen(const std::string& path);
-// Moves `from` over `to` in one step, `from` made durable first and the folder
-// after, so that a power cut leaves the old file or the whole new one; `to`
-// keeps its permissions if it exists.
-bool ReplaceWith(const std::string& from, const std::string& to, std::string& error);
+// A name by which the library opens `path`, which `open` holds open: the name
+// itself where the library can take it as text; on Linux otherwise (a folder
+// whose name is not UTF-8) the descriptor's /proc/self/fd/N.
+std::string LibraryName(const std::string& path, std::FILE* open);
+// Moves `from` to `to` in one step, `from` made durable first and the folder
+// after, so that a power cut leaves the old file or the whole new one. With
+// `replace`, an existing `to` is replaced and its owner, group and mode are kept
+// (the owner where the system lets this process give a file away); without,
+// a `to` that exists by now is left alone and `existed` says so.
+bool ReplaceWith(const std::string& from, const std::string& to, bool replace, bool& existed, std::string& error);
 
 // A pipe with a name, which the library opens like a file while a thread of
 // wavfx holds the other end: how samples reach the library and leave it
@@ -83,7 +89,8 @@ public:
     LibraryPipe& operator=(const LibraryPipe&) = delete;
     // `libraryReads`: wavfx writes what the library reads; otherwise wavfx reads what it writes.
     bool Create(bool libraryReads, std::string& error);
-    const std::string& Name() const { return name_; }
+    // The name the library opens it by.
+    const std::string& Name() const { return libraryName_; }
     // wavfx's end, for the thread that uses it (it may wait there for the library).
     std::FILE* Ours();
     // Closes wavfx's end: the library reads to its end of file. False on a failed close.
@@ -96,7 +103,7 @@ public:
     void LibraryDone();
 
 private:
-    std::string name_, folder_;
+    std::string name_, folder_, libraryName_;
     std::FILE* ours_ = nullptr;
     bool libraryReads_ = false;
     std::intptr_t spare_ = -1;  // POSIX: the end that keeps opens from waiting; Windows: the pipe

@@ -14,6 +14,7 @@
 #include "report/Progress.h"
 #include "report/Text.h"
 #include "system/System.h"
+#include "system/Threads.h"
 #include "wav/RiffReader.h"
 #include "work/Pass.h"
 
@@ -74,7 +75,8 @@ std::optional<Failure> DistortFile(const std::string& inName, Output& output, co
     if (pass.failed) return Failure{pass.failedName, pass.reason};
     outcome.changed = pass.changed;
     outcome.samples = pass.samples;
-    if (!output.Commit(error)) return Failure{outName, "writing the output failed: " + error};
+    if (!output.Commit(error))
+        return Failure{outName, output.Appeared() ? error : "writing the output failed: " + error};
     return std::nullopt;
 }
 
@@ -102,7 +104,7 @@ int DistortOne(const DistortOptions& options) {
     const auto failure = DistortFile(options.in, output, options, progress ? &*progress : nullptr, outcome);
     const std::string said = capture.Release();
     progress.reset();
-    if (failure) return Fail(failure->name, failure->reason);
+    if (failure) return output.Skipped() ? Skipped(options.out) : Fail(failure->name, failure->reason);
     std::fputs(said.c_str(), toStdout ? stderr : stdout);
     if (outcome.changed) std::fprintf(stderr, "wavfx: %s\n", ClipReport(outcome).c_str());
     return 0;
@@ -141,7 +143,10 @@ int DistortMany(const DistortOptions& options, const std::vector<std::string>& i
             Output output;
             std::string error;
             std::optional<Failure> failure;
-            if (outputs[i].empty())
+            // Its own failure, before an output named after it is looked at.
+            if (KindOf(inputs[i], error) == Kind::Directory)
+                failure = Failure{inputs[i], "is a directory"};
+            else if (outputs[i].empty())
                 failure = Failure{inputs[i], "another input has the same name"};
             else if (!output.Open(outputs[i], options.existing, ids, error))
                 failure = Failure{outputs[i], error};
@@ -162,10 +167,12 @@ int DistortMany(const DistortOptions& options, const std::vector<std::string>& i
     };
     sys::StdoutCapture capture;  // the library's lines, one per file, shown after the work
     {
-        std::vector<std::thread> workers;
-        for (long long j = 0; j < std::min<long long>(jobs, static_cast<long long>(inputs.size())); ++j)
-            workers.emplace_back(work);
-        for (auto& worker : workers) worker.join();
+        // Fewer workers where no more threads can start; this one, where none can.
+        std::vector<std::thread> workers(static_cast<std::size_t>(std::min<long long>(jobs, static_cast<long long>(inputs.size()))));
+        std::size_t running = 0;
+        for (std::string error; running < workers.size() && sys::StartThread(workers[running], work, error);) ++running;
+        if (running == 0) work();
+        for (std::size_t j = 0; j < running; ++j) workers[j].join();
     }
     const std::string said = capture.Release();
     bar.reset();

@@ -27,7 +27,7 @@ bool Result::IoFailed() const { return code == StatusIOFailed; }
 const char* Result::Words() const {
     switch (code) {
         case StatusSuccess: return "success";
-        case StatusOpenFailed: return "a file or the capture device did not open";
+        case StatusOpenFailed: return recorder ? "a file or the capture device did not open" : "a file did not open";
         case StatusQueueFailed: return "the capture device refused the buffer";
         case StatusStartFailed: return "capture did not start";
         case StatusIOFailed: return "reading the input or writing the output failed";
@@ -48,7 +48,7 @@ Result Distort(const std::string& in, const std::string& out, std::int32_t thres
 Result StartRecording(const std::string& path) {
     const auto name = Name(path);
     errno = 0;
-    Result result{SoundRecorderStart(name.c_str()), {}};
+    Result result{SoundRecorderStart(name.c_str()), {}, true};
     if (!result.Ok() && errno != 0) result.error = std::strerror(errno);
     return result;
 }

@@ -16,12 +16,13 @@ struct Result {
     bool OpenFailed() const;
     // Reading or writing failed after both files had opened.
     bool IoFailed() const;
-    // Plain words for the code.
+    // Plain words for the code, for the export that returned it.
     const char* Words() const;
     // "CODE: WORDS".
     std::string Why() const;
     // The system's words for errno as the export left it, read right after the call ("" for none).
     std::string error;
+    bool recorder = false;  // from SoundRecorderStart: code 1 may be the capture device's
 };
 
 // One literal pass of the library from `in` to `out`.

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <future>
 #include <thread>
 #include <vector>
 
 #include "distortion/ClipSample.h"
 #include "format/Samples.h"
 #include "system/System.h"
+#include "system/Threads.h"
 #include "wav/WAVHeader.h"
 #include "work/Library.h"
 
@@ -44,20 +44,22 @@ struct Counted {
     std::string error;
 };
 
-std::future<Counted> CountBeside(const Source& input, const PassPlan& plan, int32_t threshold) {
+bool CountBeside(const Source& input, const PassPlan& plan, int32_t threshold, std::thread& counter, Counted& counted) {
     const uint64_t from = CountFrom(plan), end = plan.End(*input.Size());
-    return std::async(std::launch::async, [path = input.Name(), from, end, threshold] {
+    return sys::StartThread(counter, [&counted, path = input.Name(), from, end, threshold] {
         File file = OpenFile(path, "rb");
-        if (!file) return Counted{std::nullopt, sys::LastError()};
-        if (end <= from) return Counted{0, ""};
-        const auto changed = CountClipped(file.get(), from, end - from, threshold);
-        return Counted{changed, changed ? "" : sys::LastError()};
-    });
+        if (!file) {
+            counted = Counted{std::nullopt, sys::LastError()};
+        } else {
+            const auto changed = end > from ? CountClipped(file.get(), from, end - from, threshold) : 0;
+            counted = Counted{changed, changed ? "" : sys::LastError()};
+        }
+    }, counted.error);
 }
 
 // A report counted beside the pass is part of its result: a count that failed fails the pass.
-bool TakeCount(std::future<Counted>& count, const Source& input, PassResult& result) {
-    Counted counted = count.get();
+bool TakeCount(std::thread& counter, const Counted& counted, const Source& input, PassResult& result) {
+    counter.join();
     result.changed = counted.changed;
     if (counted.changed) return true;
     result = Failed(input.Name(), "reading failed: " + counted.error);
@@ -177,17 +179,25 @@ void Splice(std::FILE* from, std::FILE* to, uint64_t skip, std::optional<uint64_
 PassResult Patched(Source& input, const PassPlan& plan, Output& output, int32_t threshold) {
     PassResult result;
     const uint64_t size = *input.Size(), end = plan.End(size);
-    auto count = CountBeside(input, plan, threshold);
-    const library::Result status = library::Distort(input.Name(), output.Temporary(), threshold);
-    if (!TakeCount(count, input, result)) return result;
+    std::thread counter;
+    Counted counted;
+    if (!CountBeside(input, plan, threshold, counter, counted)) return Failed(input.Name(), "cannot start a thread: " + counted.error);
+    // Held open across the pass: what the library may open it by, and what is written after.
+    File file = OpenFile(output.Temporary(), "r+b");
+    const library::Result status =
+        file ? library::Distort(input.LibraryName(), sys::LibraryName(output.Temporary(), file.get()), threshold)
+             : library::Result{};
+    if (!TakeCount(counter, counted, input, result)) return result;
+    if (!file) return Failed(output.Name(), "cannot be written: " + sys::LastError());
     result.samples = SamplesBetween(CountFrom(plan), end);
     if (!status.Ok()) return LibraryFailed(input, output, input.Name(), output.Temporary(), status);
     if (plan.raw) return result;
-    File file = OpenFile(output.Temporary(), "r+b");
-    if (!file) return Failed(output.Name(), "cannot be written: " + sys::LastError());
+    // The library read to the end of the file as it found it: what was appended
+    // after wavfx looked is no part of the input, clipped or not.
     if (!(sys::Seek(file.get(), HeaderBytes) &&
           CopyInput(input, HeaderBytes, plan.dataOffset - HeaderBytes, file.get(), result, output.Name()) &&
-          sys::Seek(file.get(), end) && CopyInput(input, end, size - end, file.get(), result, output.Name())))
+          sys::Seek(file.get(), end) && CopyInput(input, end, size - end, file.get(), result, output.Name()) &&
+          sys::Cut(file.get(), size)))
         return result.failed ? result : WriteFailed(output);
     if (std::fclose(file.release()) != 0) return WriteFailed(output);
     return result;
@@ -240,25 +250,34 @@ PassResult Piped(Source& input, const PassPlan& plan, const velorik::WavLayout* 
         return Failed(output.Name(), "cannot make a pipe for the library: " + error);
 
     Fed fed;
-    std::thread feeder;
-    if (!plan.direct) feeder = std::thread([&] {
-        Feed(input, plan, layout, in.Ours(), velorik::ThresholdFromArgument(threshold), fed);
-        if (!fed.writeError.empty()) in.Abandon();
-        if (!in.CloseOurs()) fed.WriteFailed();
-    });
+    std::thread feeder, splicer, counter;
+    Counted counted;
     std::string spliceError;
-    std::thread splicer([&] {
-        Splice(out.Ours(), sink, plan.LibraryStart(), plan.direct ? plan.sampleBytes : std::nullopt, spliceError);
-    });
-    std::future<Counted> count;
-    if (plan.direct) count = CountBeside(input, plan, threshold);
-    const library::Result status = library::Distort(plan.direct ? input.Name() : in.Name(), out.Name(), threshold);
+    const bool started =
+        (plan.direct || sys::StartThread(feeder, [&] {
+            Feed(input, plan, layout, in.Ours(), velorik::ThresholdFromArgument(threshold), fed);
+            if (!fed.writeError.empty()) in.Abandon();
+            if (!in.CloseOurs()) fed.WriteFailed();
+        }, error)) &&
+        sys::StartThread(splicer, [&] {
+            Splice(out.Ours(), sink, plan.LibraryStart(), plan.direct ? plan.sampleBytes : std::nullopt, spliceError);
+        }, error) &&
+        (!plan.direct || CountBeside(input, plan, threshold, counter, counted));
+    if (!started) {
+        // What did start sees the pipes' ends and finishes.
+        in.LibraryDone();
+        out.LibraryDone();
+        for (std::thread* thread : {&feeder, &splicer, &counter})
+            if (thread->joinable()) thread->join();
+        return Failed(input.Name(), "cannot start a thread: " + (error.empty() ? counted.error : error));
+    }
+    const library::Result status = library::Distort(plan.direct ? input.LibraryName() : in.Name(), out.Name(), threshold);
     in.LibraryDone();
     out.LibraryDone();
     if (feeder.joinable()) feeder.join();
     splicer.join();
     if (plan.direct) {
-        if (!TakeCount(count, input, result)) return result;
+        if (!TakeCount(counter, counted, input, result)) return result;
         result.samples = SamplesBetween(CountFrom(plan), plan.End(*input.Size()));
     } else {
         result.changed = fed.changed;

@@ -20,7 +20,8 @@ int WritePlotFile(const PlotRequest& request, const std::string& path, Existing 
     if (!WritePlot(request, file ? file.get() : output.Stream(), failedName, error))
         return Fail(failedName.empty() ? path : failedName, error);
     if (file && std::fclose(file.release()) != 0) return Fail(path, "cannot be written: " + sys::LastError());
-    if (!output.Commit(error)) return Fail(path, "cannot be written: " + error);
+    if (!output.Commit(error))
+        return output.Skipped() ? Skipped(path) : Fail(path, output.Appeared() ? error : "cannot be written: " + error);
     return 0;
 }
 

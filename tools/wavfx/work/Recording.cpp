@@ -75,6 +75,17 @@ int Record(const std::string& path, const RecordOptions& options) {
     Output output;
     if (!output.Open(path, options.existing, {}, error, true))
         return output.Skipped() ? Skipped(path) : Fail(path, error);
+    // Held while recording, on OUT as it is and on the recording, so that no other
+    // recording or repair takes either meanwhile. Where it creates nothing, OUT's
+    // is taken first: a second recording is refused before it asks for the device.
+    sys::FileLock lock, recordingLock;
+    bool busy = false;
+    const auto lockOut = [&](bool create) {
+        return lock.Acquire(path, busy, error, create)
+                   ? 0
+                   : Fail(path, busy ? "another wavfx is recording into it" : "cannot be created: " + error);
+    };
+    if (behindTemporary && lockOut(false) != 0) return 1;
     // The device first, and with the format it will be asked for, so that a
     // recording that cannot start leaves the file as it was.
     if (!sys::CaptureDeviceReady(error)) return Fail(sys::CaptureDeviceName(), error);
@@ -82,18 +93,16 @@ int Record(const std::string& path, const RecordOptions& options) {
     const bool created = !behindTemporary && KindOf(path, why) == Kind::Missing;
     // The first signal finishes the file, from before the file exists.
     cleanup::FinishOnFirstSignal(true);
-    // Held while recording, on OUT as it is and on the recording, so that no
-    // other recording or repair takes either meanwhile.
-    sys::FileLock lock, recordingLock;
-    bool busy = false;
-    if (!lock.Acquire(path, busy, error, !behindTemporary))
-        return Fail(path, busy ? "another wavfx is recording into it" : "cannot be created: " + error);
+    if (!behindTemporary && lockOut(true) != 0) return 1;
     if (behindTemporary && !(output.Begin(error) && recordingLock.Acquire(output.Temporary(), busy, error, false)))
         return Fail(path, "cannot be created: " + error);
     const std::string recording = behindTemporary ? output.Temporary() : path;
 
     const bool live = !options.quiet && sys::IsTerminal(stderr);
-    const library::Result started = library::StartRecording(recording);
+    // Held while the library opens it, by a name it can take whatever the folder is called.
+    File held = behindTemporary ? OpenFile(recording, "r+b") : File(nullptr, std::fclose);
+    const library::Result started = library::StartRecording(sys::LibraryName(recording, held.get()));
+    held.reset();
     if (!started.Ok()) {
         library::StopRecording();
         std::error_code ignored;
@@ -102,7 +111,7 @@ int Record(const std::string& path, const RecordOptions& options) {
     }
     if (behindTemporary && !output.Commit(error)) {
         library::StopRecording();
-        return Fail(path, "cannot be created: " + error);
+        return output.Skipped() ? Skipped(path) : Fail(path, output.Appeared() ? error : "cannot be created: " + error);
     }
     if (!options.quiet)
         std::fprintf(stderr, "wavfx: recording %s: 8000 Hz, mono, 16-bit PCM%s\n", Printable(path).c_str(),

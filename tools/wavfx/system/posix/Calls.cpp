@@ -17,6 +17,8 @@ namespace {
 
 int Open(const char* name, int flags, mode_t mode) { return ::open(name, flags, mode); }
 
+int RenameNoReplace(const char* from, const char* to) { return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE); }
+
 std::atomic<const SystemCalls*> inForce{&RealSystemCalls};
 
 // A transfer that moved nothing yet reported no error would loop for ever: it is an error.
@@ -64,8 +66,9 @@ int CookieClose(void* cookie) {
 
 }  // namespace
 
-const SystemCalls RealSystemCalls = {Open,     ::read,   ::write,     ::pwrite, ::lseek, ::fstat, ::stat,
-                                     ::fsync,  ::rename, ::unlink,    ::ftruncate, ::fchmod, ::flock, ::close};
+const SystemCalls RealSystemCalls = {Open,   ::read,           ::write,  ::pwrite, ::lseek,     ::fstat,  ::stat,
+                                     ::fsync, ::rename,         RenameNoReplace, ::link, ::unlink, ::ftruncate,
+                                     ::fchmod, ::fchown,        ::flock,  ::close};
 
 const SystemCalls& Calls() noexcept { return *inForce.load(); }
 

@@ -26,9 +26,13 @@ struct SystemCalls {
     int (*stat)(const char* name, struct stat* info);
     int (*fsync)(int fd);
     int (*rename)(const char* from, const char* to);
+    // rename(2) that refuses an existing `to` (EEXIST); EINVAL where the file system cannot.
+    int (*renameNoReplace)(const char* from, const char* to);
+    int (*link)(const char* from, const char* to);
     int (*unlink)(const char* name);
     int (*ftruncate)(int fd, off_t size);
     int (*fchmod)(int fd, mode_t mode);
+    int (*fchown)(int fd, uid_t owner, gid_t group);
     int (*flock)(int fd, int operation);
     int (*close)(int fd);
 };

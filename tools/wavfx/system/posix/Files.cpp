@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "system/Names.h"
 #include "system/System.h"
 #include "system/posix/Calls.h"
 
@@ -70,7 +72,11 @@ void SetBinary(std::FILE*) {}
 
 std::string MakeTemporary(const std::string& beside, std::string& error) {
     const auto slash = beside.rfind('/');
-    std::string pattern = (slash == std::string::npos ? std::string(".") : beside.substr(0, slash)) + "/.wavfx-XXXXXX";
+    const std::string folder = slash == std::string::npos ? "" : beside.substr(0, slash + 1);
+    // Where the usual name would not fit a path as long as the system allows, a
+    // shorter one: a temporary goes wherever OUT itself can.
+    const bool tight = folder.size() + std::strlen(".wavfx-XXXXXX") >= PATH_MAX;
+    std::string pattern = folder + (tight ? ".XXXXXX" : ".wavfx-XXXXXX");
     const int fd = mkstemp(pattern.data());
     if (fd < 0) {
         error = LastError();
@@ -80,14 +86,38 @@ std::string MakeTemporary(const std::string& beside, std::string& error) {
     return pattern;
 }
 
+// Through /proc, any name.
 bool LibraryCanOpen(const std::string&) { return true; }
 
-bool ReplaceWith(const std::string& from, const std::string& to, std::string& error) {
-    struct stat existing;
+std::string LibraryName(const std::string& path, std::FILE* open) {
+    return IsValidUtf8(path) || open == nullptr ? path : "/proc/self/fd/" + std::to_string(DescriptorOf(open));
+}
+
+namespace {
+
+// Moves `from` to a `to` that must not exist; where the file system has no such
+// rename, a second name made with link(2), which refuses one that exists too.
+bool MoveToNewName(const std::string& from, const std::string& to, bool& existed) {
+    int moved = Calls().renameNoReplace(from.c_str(), to.c_str());
+    if (moved != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        moved = Calls().link(from.c_str(), to.c_str());
+        if (moved == 0) Calls().unlink(from.c_str());
+    }
+    existed = moved != 0 && errno == EEXIST;
+    return moved == 0;
+}
+
+}  // namespace
+
+bool ReplaceWith(const std::string& from, const std::string& to, bool replace, bool& existed, std::string& error) {
+    existed = false;
+    struct stat old;
+    bool keepOwner = false;
     mode_t mode;
-    if (Calls().stat(to.c_str(), &existing) == 0) {
-        mode = existing.st_mode & 07777;
-    } else if (errno == ENOENT) {
+    if (replace && Calls().stat(to.c_str(), &old) == 0) {
+        mode = old.st_mode & 07777;
+        keepOwner = true;
+    } else if (!replace || errno == ENOENT) {
         const mode_t mask = umask(0);
         umask(mask);
         mode = 0666 & ~mask;  // what creating the file would have given it
@@ -96,11 +126,13 @@ bool ReplaceWith(const std::string& from, const std::string& to, std::string& er
         return false;
     }
     const int fd = OpenFile(from.c_str(), O_RDONLY, 0);
+    // Owner and group first: a change of owner clears the set-id bits the mode then restores.
+    if (fd >= 0 && keepOwner && Calls().fchown(fd, old.st_uid, old.st_gid) != 0) Calls().fchown(fd, -1, old.st_gid);
     bool ok = fd >= 0 && Calls().fchmod(fd, mode) == 0 && SyncFile(fd);
     if (!ok) error = LastError();
     if (fd >= 0) CloseFile(fd);
-    if (ok && Calls().rename(from.c_str(), to.c_str()) != 0) {
-        error = LastError();
+    if (ok && !(replace ? Calls().rename(from.c_str(), to.c_str()) == 0 : MoveToNewName(from, to, existed))) {
+        error = existed ? "exists; -y replaces it, -n skips it" : LastError();
         ok = false;
     }
     // Renamed is done; a folder that cannot be synced only leaves the rename to the system's own time.

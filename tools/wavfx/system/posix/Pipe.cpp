@@ -56,6 +56,7 @@ bool LibraryPipe::Create(bool libraryReads, std::string& error) {
         error = LastError();
         if (fd >= 0) close(fd);
     }
+    libraryName_ = LibraryName(name_, ours_);
     return ours_ != nullptr;
 }
 

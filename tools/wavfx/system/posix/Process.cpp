@@ -9,20 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "system/Names.h"
 #include "system/System.h"
 #include "system/posix/Calls.h"
 
 namespace wavfx::sys {
 
-bool Arguments(int argc, char** argv, std::vector<std::string>& out, int& bad) {
+// A name on Linux is bytes, whatever encoding they are in: taken as given, shown with \xNN.
+bool Arguments(int argc, char** argv, std::vector<std::string>& out, int&) {
     out.assign(argv, argv + argc);
-    for (int i = 0; i < argc; ++i) {
-        if (!IsValidUtf8(out[static_cast<std::size_t>(i)])) {
-            bad = i;
-            return false;
-        }
-    }
     return true;
 }
 

@@ -79,6 +79,8 @@ std::string MakeTemporary(const std::string& beside, std::string& error) {
     return Utf8(name);
 }
 
+std::string LibraryName(const std::string& path, std::FILE*) { return path; }
+
 bool LibraryCanOpen(const std::string& path) {
     // The library opens names in the ANSI code page, without best fit.
     BOOL usedDefault = FALSE;
@@ -87,7 +89,8 @@ bool LibraryCanOpen(const std::string& path) {
            !usedDefault;
 }
 
-bool ReplaceWith(const std::string& from, const std::string& to, std::string& error) {
+bool ReplaceWith(const std::string& from, const std::string& to, bool replace, bool& existed, std::string& error) {
+    existed = false;
     const HANDLE file = CreateFileW(Wide(from).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     const bool durable = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
@@ -97,8 +100,12 @@ bool ReplaceWith(const std::string& from, const std::string& to, std::string& er
         error = SystemMessage(code);
         return false;
     }
-    if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    error = SystemMessage(GetLastError());
+    if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                    (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH))
+        return true;
+    const DWORD code = GetLastError();
+    existed = !replace && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS);
+    error = existed ? "exists; -y replaces it, -n skips it" : SystemMessage(code);
     return false;
 }
 

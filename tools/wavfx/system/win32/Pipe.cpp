@@ -28,6 +28,7 @@ bool LibraryPipe::Create(bool libraryReads, std::string& error) {
     static std::atomic<unsigned> made{0};
     libraryReads_ = libraryReads;
     name_ = "\\\\.\\pipe\\wavfx-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(made++);
+    libraryName_ = name_;
     const HANDLE pipe = CreateNamedPipeW(Wide(name_).c_str(), libraryReads ? PIPE_ACCESS_OUTBOUND : PIPE_ACCESS_INBOUND,
                                          PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 16, 1 << 16, 0, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) {

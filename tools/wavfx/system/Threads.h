@@ -1,0 +1,23 @@
+// A thread that cannot start (no room for its stack, a process limit) is a failure
+// to report, or one worker fewer, never an abort: std::thread throws, this says why.
+#pragma once
+
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace wavfx::sys {
+
+template <typename Work>
+bool StartThread(std::thread& thread, Work&& work, std::string& error) {
+    try {
+        thread = std::thread(std::forward<Work>(work));
+        return true;
+    } catch (const std::system_error& failure) {
+        error = failure.code().message();
+        return false;
+    }
+}
+
+}  // namespace wavfx::sys
