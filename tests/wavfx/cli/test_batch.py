@@ -34,6 +34,31 @@ class BatchTest(WavfxCase):
                       result.stderr)
         self.assertEqual(self.read("out1/take1.wav"), self.read("out2/take1.wav"))
 
+    @unittest.skipIf(os.environ.get("WAVFX_WINDOWS"), "ulimit")
+    def test_limits_and_a_folder_among_the_inputs_are_reported_not_crashed_on(self):
+        os.mkdir(self.path("many"))
+        for k in range(8):
+            self.write("many/%d.wav" % k, wav_bytes([ramp_sample(n) for n in range(3000)]))
+        os.mkdir(self.path("a-folder"))
+        rows = [  # a shell line, its exit status, words on stderr and words it must not hold
+            ("$W distort -t 100 many/0.wav a-folder/ -o out1", 1, "a-folder/: is a directory", "out1/:"),
+            ("ulimit -n 11; $W distort -t 100 many/*.wav -o out2 -j 4", 1, "Too many open files", "capture device"),
+        ]
+        # Threads whose stacks do not fit: fewer workers, or failures said, never an abort.
+        if subprocess.run(["bash", "-c", "ulimit -v 150000; $W --version"], capture_output=True,
+                          env=dict(os.environ, W=" ".join(COMMAND))).returncode == 0:
+            rows.append(("ulimit -v 150000; $W distort -t 100 many/*.wav -o out3 -j 8", None, "file(s) distorted",
+                         "terminate called"))
+        for line, status, words, never in rows:
+            with self.subTest(line=line):
+                result = subprocess.run(["bash", "-c", line], cwd=self.dir.name, timeout=60, capture_output=True,
+                                        env=dict(os.environ, W=" ".join(COMMAND)), text=True)
+                self.assertIn(result.returncode, (0, 1) if status is None else (status,), result.stderr)
+                self.assertIn(words, result.stderr)
+                self.assertNotIn(never, result.stderr)
+                left = [n for _, _, names in os.walk(self.dir.name) for n in names if n.startswith(".wavfx")]
+                self.assertEqual(left, [])
+
 
 if __name__ == "__main__":
     unittest.main()

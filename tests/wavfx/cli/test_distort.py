@@ -223,6 +223,55 @@ class DistortTest(WavfxCase):
         self.assertEqual(bad.returncode, 2)
         self.assertIn("THRESHOLD 1dB is no level in dB of full scale", bad.stderr)
 
+    @unittest.skipIf(os.environ.get("WAVFX_WINDOWS"), "names, owners and FIFOs as Linux has them")
+    def test_races_appends_odd_names_and_owners(self):
+        samples = [ramp_sample(n) for n in range(4000)]
+        self.write("in.wav", wav_bytes(samples))
+        clipped = wav_bytes([clip(s, 100) for s in samples])
+        latin = self.path("caf\udce9").encode("utf-8", "surrogateescape")  # a folder whose name is Latin-1
+        os.mkdir(latin)
+        deep = "/".join(["d" * 250] * 16 + ["e" * 69])  # 4085 bytes: OUT in it is 4091, the longest path there is
+        rows = [  # a shell line in the test's folder, its exit status, words on stderr, then a check
+            # Two runs onto one new OUT: the one held on a FIFO finishes last and must not replace the other's.
+            ("mkfifo slow; ($W distort slow race.wav 100 2>err.txt; echo $? > status.txt) & sleep 0.5;"
+             "$W distort in.wav race.wav 100; cat in.wav > slow; wait; cat err.txt >&2; exit $(cat status.txt)",
+             1, "race.wav: exists; -y replaces it", lambda: self.read("race.wav") == clipped),
+            ("cp in.wav $'caf\\xe9/old.wav'; $W distort in.wav $'caf\\xe9/old.wav' 100 -y", 0, "",
+             lambda: open(latin + b"/old.wav", "rb").read() == clipped),
+            ("$W distort -t 100 in.wav -o $'caf\\xe9/batch'", 0, "1 of 1 file(s)",
+             lambda: open(latin + b"/batch/in.wav", "rb").read() == clipped),
+            ("TMPDIR=$'caf\\xe9' $W distort - stream.wav 100 < in.wav", 0, "",
+             lambda: self.read("stream.wav") == clipped),
+            ("cp in.wav $'l\\xe9.wav'; $W distort $'l\\xe9.wav' nope/x.wav 100", 1, "nope/x.wav", None),
+            ("$W distort $'caf\\xe9.wav' x.wav 100", 1, "caf\\xE9.wav: No such file or directory", None),
+            ("$W distort -in.wav x.wav 100", 2, "write ./-in.wav or put -- before it", None),
+            # An OUT path as long as Linux allows, whose temporary must fit beside it too.
+            ("mkdir -p %s; $W distort in.wav %s/o.wav 100" % (deep, deep), 0, "", None),
+        ]
+        if os.geteuid() == 0:  # replacing keeps the owner, group and mode, as cp and sed -i do
+            rows.append(("cp in.wav owned.wav; chown nobody:nogroup owned.wav; chmod 640 owned.wav;"
+                         "$W distort in.wav owned.wav 100 -y; stat -c '%U:%G %a' owned.wav >&2", 0,
+                         "nobody:nogroup 640", None))
+        for line, status, words, check in rows:
+            with self.subTest(line=line[:60]):
+                result = subprocess.run(["bash", "-c", line], cwd=self.dir.name, timeout=60, capture_output=True,
+                                        env=dict(os.environ, W=" ".join(COMMAND)))
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.assertIn(words.encode(), result.stderr)
+                self.assertTrue(check is None or check())
+
+    def test_what_is_appended_while_distorting_stays_out(self):
+        data = bytes(range(256)) * (40 << 12)  # 40 MiB of samples
+        header = wav_bytes([])[:40] + struct.pack("<I", len(data))
+        self.write("grow.wav", header + data)
+        size = len(header) + len(data)
+        appender = subprocess.Popen(["bash", "-c", "for k in $(seq 200); do head -c 65536 /dev/zero >> grow.wav; done"],
+                                    cwd=self.dir.name)
+        result = run("distort", self.path("grow.wav"), self.path("out.wav"), "100", text=True)
+        appender.wait()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(os.path.getsize(self.path("out.wav")), size, "as the input was when it was read")
+
 
 if __name__ == "__main__":
     unittest.main()
