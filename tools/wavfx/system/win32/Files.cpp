@@ -94,10 +94,10 @@ bool ReplaceWith(const std::string& from, const std::string& to, bool replace, b
     const HANDLE file = CreateFileW(Wide(from).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     const bool durable = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
-    const DWORD code = GetLastError();
+    const DWORD flushError = GetLastError();
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     if (!durable) {
-        error = SystemMessage(code);
+        error = SystemMessage(flushError);
         return false;
     }
     if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
