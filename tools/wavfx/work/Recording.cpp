@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "format/Samples.h"
@@ -64,24 +65,30 @@ int StartFailed(const std::string& path, const std::string& recording, const lib
                 "no recording: " + std::string(started.Words()) + " (" + std::to_string(started.code) + ")");
 }
 
-}  // namespace
+// What a recording holds on to while it runs.
+struct Session {
+    Output output;
+    sys::FileLock lock, recordingLock;
+};
 
-int Record(const std::string& path, const RecordOptions& options) {
+// Everything up to a running recorder at OUT: the output rule, the locks, the device,
+// the library's start and, where it records behind a temporary, the temporary made OUT.
+// Nothing when it runs; otherwise the exit status, said on stderr (0 for a skip).
+std::optional<int> Start(const std::string& path, const RecordOptions& options, Session& session) {
     std::string error;
     // Where the system lets a file the library holds be renamed, the recording
     // starts in a temporary beside OUT and becomes OUT once its first header is
     // durable, so OUT is never an empty or all-zero file; elsewhere it is written in place.
     const bool behindTemporary = sys::RenamesOpenFiles();
-    Output output;
+    Output& output = session.output;
     if (!output.Open(path, options.existing, {}, error, true))
         return output.Skipped() ? Skipped(path) : Fail(path, error);
     // Held while recording, on OUT as it is and on the recording, so that no other
     // recording or repair takes either meanwhile. Where it creates nothing, OUT's
     // is taken first: a second recording is refused before it asks for the device.
-    sys::FileLock lock, recordingLock;
     bool busy = false;
     const auto lockOut = [&](bool create) {
-        return lock.Acquire(path, busy, error, create)
+        return session.lock.Acquire(path, busy, error, create)
                    ? 0
                    : Fail(path, busy ? "another wavfx is recording into it" : "cannot be created: " + error);
     };
@@ -94,11 +101,10 @@ int Record(const std::string& path, const RecordOptions& options) {
     // The first signal finishes the file, from before the file exists.
     cleanup::FinishOnFirstSignal(true);
     if (!behindTemporary && lockOut(true) != 0) return 1;
-    if (behindTemporary && !(output.Begin(error) && recordingLock.Acquire(output.Temporary(), busy, error, false)))
+    if (behindTemporary && !(output.Begin(error) && session.recordingLock.Acquire(output.Temporary(), busy, error, false)))
         return Fail(path, "cannot be created: " + error);
     const std::string recording = behindTemporary ? output.Temporary() : path;
 
-    const bool live = !options.quiet && sys::IsTerminal(stderr);
     // Held while the library opens it, by a name it can take whatever the folder is called.
     File held = behindTemporary ? OpenFile(recording, "r+b") : File(nullptr, std::fclose);
     const library::Result started = library::StartRecording(sys::LibraryName(recording, held.get()));
@@ -113,17 +119,17 @@ int Record(const std::string& path, const RecordOptions& options) {
         library::StopRecording();
         return output.Skipped() ? Skipped(path) : Fail(path, output.Appeared() ? error : "cannot be created: " + error);
     }
-    if (!options.quiet)
-        std::fprintf(stderr, "wavfx: recording %s: 8000 Hz, mono, 16-bit PCM%s\n", Printable(path).c_str(),
-                     options.seconds > 0 ? "" : " (Ctrl-C finishes the file)");
+    return std::nullopt;
+}
 
+// Watches the file grow until N blocks, a signal, or blocks that stop coming (true).
+bool WatchUntilDone(const std::string& path, const RecordOptions& options, bool live) {
     const auto begin = std::chrono::steady_clock::now();
     auto last = begin;
     // How long the recording has gone without a block while wavfx ran: a
     // stopped process (Ctrl-Z) or a suspended machine waits, and is no stall.
     double waited = 0;
     uint64_t blocks = 0;
-    bool stalled = false;
     for (;;) {
         const auto now = std::chrono::steady_clock::now();
         waited += std::min(std::chrono::duration<double>(now - last).count(), MaxTick);
@@ -133,17 +139,27 @@ int Record(const std::string& path, const RecordOptions& options) {
         blocks = onDisk;
         const double elapsed = std::chrono::duration<double>(now - begin).count();
         const double late = waited - 1.0;
-        if (cleanup::FinishRequested() || (options.seconds > 0 && blocks >= static_cast<uint64_t>(options.seconds))) break;
+        if (cleanup::FinishRequested() || (options.seconds > 0 && blocks >= static_cast<uint64_t>(options.seconds)))
+            return false;
         // The recorder appends nothing more after a failed write: stop rather than pretend.
-        if (late > StalledSeconds || (late > LateSeconds && !sys::RoomFor(path, BlockBytes))) {
-            stalled = true;
-            break;
-        }
+        if (late > StalledSeconds || (late > LateSeconds && !sys::RoomFor(path, BlockBytes))) return true;
         if (live)
             std::fprintf(stderr, "\r  %7.1f s   %llu block(s)   peak %-12s", elapsed,
                          static_cast<unsigned long long>(blocks), FormatDbfs(LastBlockPeak(path, blocks) / 32768.0).c_str());
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+}
+
+}  // namespace
+
+int Record(const std::string& path, const RecordOptions& options) {
+    Session session;
+    if (const std::optional<int> ended = Start(path, options, session)) return *ended;
+    if (!options.quiet)
+        std::fprintf(stderr, "wavfx: recording %s: 8000 Hz, mono, 16-bit PCM%s\n", Printable(path).c_str(),
+                     options.seconds > 0 ? "" : " (Ctrl-C finishes the file)");
+    const bool live = !options.quiet && sys::IsTerminal(stderr);
+    const bool stalled = WatchUntilDone(path, options, live);
     const library::Stopped stopped = library::StopRecording();
     uint64_t kept = stopped.blocks;
     if (live) std::fputc('\n', stderr);
