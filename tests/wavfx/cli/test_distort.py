@@ -238,6 +238,8 @@ class DistortTest(WavfxCase):
              1, "race.wav: exists; -y replaces it", lambda: self.read("race.wav") == clipped),
             ("cp in.wav $'caf\\xe9/old.wav'; $W distort in.wav $'caf\\xe9/old.wav' 100 -y", 0, "",
              lambda: open(latin + b"/old.wav", "rb").read() == clipped),
+            ("cd $'caf\\xe9' && cp ../in.wav a.wav && cp a.wav b.wav && $W distort a.wav b.wav 100 -y", 0, "",
+             lambda: open(latin + b"/b.wav", "rb").read() == clipped),
             ("$W distort -t 100 in.wav -o $'caf\\xe9/batch'", 0, "1 of 1 file(s)",
              lambda: open(latin + b"/batch/in.wav", "rb").read() == clipped),
             ("TMPDIR=$'caf\\xe9' $W distort - stream.wav 100 < in.wav", 0, "",
