@@ -262,18 +262,19 @@ class DistortTest(WavfxCase):
                 self.assertIn(words.encode(), result.stderr)
                 self.assertTrue(check is None or check())
 
-    def test_what_is_appended_while_distorting_stays_out(self):
+    def test_what_is_appended_while_distorting_is_never_clipped(self):
         data = bytes(range(256)) * (40 << 12)  # 40 MiB of samples
         header = wav_bytes([])[:40] + struct.pack("<I", len(data))
         self.write("grow.wav", header + data)
         size = len(header) + len(data)
-        appender = subprocess.Popen(["bash", "-c", "for k in $(seq 200); do head -c 65536 /dev/zero >> grow.wav; done"],
-                                    cwd=self.dir.name)
+        # Bytes a clip at 100 would change, appended after the data chunk while the pass runs.
+        appender = subprocess.Popen(["bash", "-c", "for k in $(seq 200); do head -c 65536 /dev/zero | tr '\\0' '\\177'"
+                                     " >> grow.wav; done"], cwd=self.dir.name)
         result = run("distort", self.path("grow.wav"), self.path("out.wav"), "100", text=True)
         appender.wait()
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(os.path.getsize(self.path("out.wav")), size, "as the input was when it was read")
-
+        out, grown = self.read("out.wav"), self.read("grow.wav")
+        self.assertEqual(out[size:], grown[size:len(out)], "what follows the data chunk is kept as it was")
 
 if __name__ == "__main__":
     unittest.main()
