@@ -49,7 +49,8 @@ bool Output::Open(const std::string& name, Existing existing, const std::vector<
         return false;
     }
     isFile_ = kind == Kind::Regular || kind == Kind::Missing;
-    replaces_ = kind == Kind::Regular;
+    // With -y any file of that name is replaced, there now or by the commit.
+    replaces_ = existing == Existing::Replace;
     existing_ = existing;
     // A link stays a link: the file it names is replaced.
     if (kind == Kind::Regular) target_ = Resolved(name);

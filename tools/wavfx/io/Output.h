@@ -52,7 +52,7 @@ public:
 private:
     std::string name_, target_;
     bool isFile_ = false, standardOutput_ = false, skipped_ = false, appeared_ = false;
-    bool replaces_ = false;  // a file was there (and -y): the commit replaces it; else it makes a new name
+    bool replaces_ = false;  // -y: the commit replaces a file of that name; else it makes a new name
     Existing existing_ = Existing::Refuse;
     wavfx::Temporary temporary_;
     std::FILE* stream_ = nullptr;
