@@ -42,9 +42,12 @@ class BatchTest(WavfxCase):
         os.mkdir(self.path("a-folder"))
         rows = [  # a shell line, its exit status, words on stderr and words it must not hold
             ("$W distort -t 100 many/0.wav a-folder/ -o out1", 1, "a-folder/: is a directory", "out1/:"),
-            # Four workers at once need more descriptors than that: those that fail say why.
-            ("ulimit -n 11; $W distort -t 100 many/*.wav -o out2 -j 4", None, "file(s) distorted", "capture device"),
         ]
+        # Four workers at once need more descriptors than that: those that fail say why. (Not under
+        # the sanitizers, whose own runtime fails first at so few.)
+        if not os.environ.get("LSAN_OPTIONS"):
+            rows.append(("ulimit -n 11; $W distort -t 100 many/*.wav -o out2 -j 4", None, "file(s) distorted",
+                         "capture device"))
         # Threads whose stacks do not fit: fewer workers, or failures said, never an abort.
         if subprocess.run(["bash", "-c", "ulimit -v 150000; $W --version"], capture_output=True,
                           env=dict(os.environ, W=" ".join(COMMAND))).returncode == 0:
