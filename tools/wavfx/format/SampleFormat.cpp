@@ -16,7 +16,8 @@ constexpr std::size_t RunSamples = std::size_t{1} << 30;
 
 // Three-byte samples vectorise only with byte shuffles, which x86-64's base
 // instruction set lacks: there the loop is also built for AVX2, picked at run time.
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
+// (Not under ThreadSanitizer: the picking runs while the program is loaded, before its runtime is up.)
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define VWD_WITH_AVX2 __attribute__((target_clones("avx2", "default")))
 #else
 #define VWD_WITH_AVX2
