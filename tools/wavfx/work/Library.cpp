@@ -22,8 +22,6 @@ bool Result::Ok() const { return code == StatusSuccess; }
 
 bool Result::OpenFailed() const { return code == StatusOpenFailed; }
 
-bool Result::IoFailed() const { return code == StatusIOFailed; }
-
 const char* Result::Words() const {
     switch (code) {
         case StatusSuccess: return "success";

@@ -14,8 +14,6 @@ struct Result {
     bool Ok() const;
     // A file (or the capture device) did not open.
     bool OpenFailed() const;
-    // Reading or writing failed after both files had opened.
-    bool IoFailed() const;
     // Plain words for the code, for the export that returned it.
     const char* Words() const;
     // "CODE: WORDS".
