@@ -60,7 +60,6 @@ bool RenamesOpenFiles();
 // The reason the last failed call gave, in the system's words.
 std::string LastError();
 bool IsTerminal(std::FILE* stream);
-void SetBinary(std::FILE* stream);
 
 // A new, empty file in the folder of `beside`, or "" with `error` set.
 std::string MakeTemporary(const std::string& beside, std::string& error);

@@ -27,6 +27,20 @@ bool Stalled(ssize_t moved) {
     return moved == 0;
 }
 
+// Every byte through `put` (one write or pwrite of what is left, `done` bytes in):
+// an interrupted call again, a short one continued.
+template <typename Put>
+bool PutAll(const void* bytes, std::size_t size, Put put) {
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t moved = put(static_cast<const char*>(bytes) + done, size - done, done);
+        if (moved < 0 && errno == EINTR) continue;
+        if (moved < 0 || Stalled(moved)) return false;
+        done += static_cast<std::size_t>(moved);
+    }
+    return true;
+}
+
+
 // A stream's descriptor, and the stream, for the registry to forget it by.
 struct Cookie {
     int fd;
@@ -91,24 +105,13 @@ ssize_t ReadSome(int fd, void* bytes, std::size_t size) {
 }
 
 bool WriteFully(int fd, const void* bytes, std::size_t size) {
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t put = Calls().write(fd, static_cast<const char*>(bytes) + done, size - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0 || Stalled(put)) return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
+    return PutAll(bytes, size, [fd](const char* at, std::size_t left, std::size_t) { return Calls().write(fd, at, left); });
 }
 
 bool WriteFullyAt(int fd, std::uint64_t offset, const void* bytes, std::size_t size) {
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t put =
-            Calls().pwrite(fd, static_cast<const char*>(bytes) + done, size - done, static_cast<off_t>(offset + done));
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0 || Stalled(put)) return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
+    return PutAll(bytes, size, [fd, offset](const char* at, std::size_t left, std::size_t done) {
+        return Calls().pwrite(fd, at, left, static_cast<off_t>(offset + done));
+    });
 }
 
 bool SyncFile(int fd) {

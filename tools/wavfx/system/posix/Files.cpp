@@ -68,8 +68,6 @@ std::string LastError() { return std::strerror(errno); }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 
-void SetBinary(std::FILE*) {}
-
 std::string MakeTemporary(const std::string& beside, std::string& error) {
     const auto slash = beside.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : beside.substr(0, slash + 1);

@@ -68,8 +68,6 @@ std::string LastError() { return std::strerror(errno); }
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
-void SetBinary(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
-
 std::string MakeTemporary(const std::string& beside, std::string& error) {
     wchar_t name[MAX_PATH + 1];
     if (GetTempFileNameW(Wide(Folder(beside)).c_str(), L"wfx", 0, name) == 0) {
