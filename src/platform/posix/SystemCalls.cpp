@@ -33,7 +33,6 @@ bool PutAll(const void* bytes, std::size_t size, Put put) noexcept {
     return true;
 }
 
-
 }  // namespace
 
 const SystemCalls RealSystemCalls = {Open, ::read, ::write, ::pwrite, ::fstat, ::stat, ::fdatasync, ::ftruncate, ::close};
