@@ -12,7 +12,7 @@ class DemoTest(WavfxCase):
         samples = self.assert_valid_recording(self.path("wavfx-demo/recording.wav"))
         self.assertEqual(len(samples), 16000)
         self.assertEqual(sorted(os.listdir(self.path("wavfx-demo"))),
-                         ["recording.wav", "tone-clipped.wav", "tone.svg", "tone.wav"], "the played tone is gone")
+                         ["recording.wav", "tone-clipped.wav", "tone-spectrum.svg", "tone.svg", "tone.wav"], "the played tone is gone")
 
 
 if __name__ == "__main__":

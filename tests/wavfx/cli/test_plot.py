@@ -27,6 +27,28 @@ class PlotTest(WavfxCase):
             self.assertLessEqual(abs(top_orange - upper), 2, "the clipped envelope is flat at the threshold")
             self.assertLess(top_blue, upper - 30, "the input rises above it")
 
+    def test_spectrum_shows_the_tone_and_the_aliases_a_plain_clip_folds_back(self):
+        import re
+        tone = [round(32767 * math.sin(2 * math.pi * 1031 * n / 8000)) for n in range(8000)]
+        self.write("tone.wav", wav_bytes(tone))
+        loud = {}
+        for name, options in (("plain", []), ("oversampled", ["--oversample", "16"])):
+            self.assertEqual(run("distort", self.path("tone.wav"), self.path(name + ".wav"), "-6dB", *options).returncode, 0)
+            result = run("plot", "--spectrum", self.path("tone.wav"), self.path(name + ".wav"), "-o", self.path("s.svg"), "-y",
+                         text=True)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            svg = self.read("s.svg").decode()
+            bottom = min(int(db) for db in re.findall(r">(-?\d+) dBFS<", svg))
+            traces = [[(float(x), (float(y) - 70) / 320 * bottom) for x, y in (p.split(",") for p in points.split())]
+                      for points in re.findall(r'<polyline[^>]*points="([^"]+)"', svg)]
+            self.assertEqual(len(traces), 2)
+            x, level = max(traces[0], key=lambda point: point[1])
+            self.assertAlmostEqual(20 * (4000 / 20) ** ((x - 80) / 890), 1031, delta=15, msg="the tone where it is")
+            self.assertGreater(level, -1)
+            loud[name] = sum(level > -90 for _, level in traces[1])
+        self.assertGreater(loud["plain"], 3 * loud["oversampled"], "the aliases, and then none")
+        self.assertEqual(run("plot", "--spectrum", self.path("tone.wav"), "-o", self.path("t.svg"), "-t", "100").returncode, 2)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -121,6 +121,11 @@ int RunDemo(const Invocation& call) {
     const std::string svg = dir + "/tone.svg";
     if (WritePlotFile(plot, svg, Existing::Replace) != 0) return 1;
     std::printf("   the same as a picture: %s (a browser opens it)\n", svg.c_str());
+    const PlotRequest spectra{tone, clipped, std::nullopt, "", true};
+    const std::string spectrum = dir + "/tone-spectrum.svg";
+    if (WritePlotFile(spectra, spectrum, Existing::Replace) != 0) return 1;
+    std::printf("   and its spectrum: %s: the clip's harmonics, and between them the ones above 4000 Hz folded back;\n"
+                "   wavfx distort --oversample 16 filters those away\n", spectrum.c_str());
     return RecordTwoSeconds(dir, signal);
 }
 

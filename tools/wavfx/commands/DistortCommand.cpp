@@ -4,6 +4,7 @@
 
 #include "cli/Values.h"
 #include "commands/Commands.h"
+#include "format/Oversampling.h"
 #include "work/Distort.h"
 
 namespace wavfx {
@@ -24,6 +25,13 @@ int RunDistort(const Invocation& call) {
     }
     if (many ? inputs.empty() : inputs.size() != 2) return call.Usage(many ? "no IN to distort" : "IN and OUT expected");
     if (threshold.empty()) return call.Usage("no THRESHOLD");
+    if (call.Has("oversample")) {
+        long long factor = 0;
+        if (!ParseInt(call.Value("oversample"), factor) || !IsOversamplingFactor(factor))
+            return call.Usage("--oversample takes 1, 2, 4, 8, 16 or 32, not '" + call.Value("oversample") + "'");
+        if (options.raw && factor > 1) return call.Usage("--raw is the library's literal pass: it does not oversample");
+        options.oversample = static_cast<unsigned>(factor);
+    }
     std::string error;
     if (options.raw) {
         if (!ParseInt(threshold, options.raw32) || options.raw32 < INT32_MIN || options.raw32 > INT32_MAX)

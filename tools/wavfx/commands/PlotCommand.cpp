@@ -9,6 +9,8 @@ int RunPlot(const Invocation& call) {
     const auto& files = call.Operands();
     if (files.empty() || files.size() > 2) return call.Usage("IN, and at most one OUT, expected");
     if (!call.Has("output")) return call.Usage("no -o FILE.svg");
+    request.spectrum = call.Has("spectrum");
+    if (request.spectrum && call.Has("threshold")) return call.Usage("-t draws a level on the waveform; a spectrum has none");
     if (call.Has("threshold")) {
         Threshold threshold;
         std::string error;

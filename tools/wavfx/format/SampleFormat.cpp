@@ -157,6 +157,31 @@ void Fold(const unsigned char* bytes, std::size_t frames, std::vector<ChannelRan
 }
 
 template <typename F>
+std::uint64_t Corrected(unsigned char* bytes, std::size_t count, const float* correction, typename F::T high,
+                        double scale) {
+    using T = typename F::T;
+    std::uint64_t changed = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        unsigned char* p = bytes + i * F::Size;
+        const T v = F::Load(p);
+        T w = v > high ? high : v < -high ? -high : v;
+        if (correction[i] != 0.0f && !std::isnan(static_cast<double>(v))) {
+            const double moved = std::clamp(static_cast<double>(v) + static_cast<double>(correction[i]) * scale,
+                                            -static_cast<double>(high), static_cast<double>(high));
+            if constexpr (std::is_integral_v<T>)
+                w = static_cast<T>(std::llround(moved));
+            else
+                w = std::clamp(static_cast<T>(moved), -high, high);
+        }
+        if (std::memcmp(&w, &v, sizeof(T)) != 0) {
+            F::Store(p, w);
+            ++changed;
+        }
+    }
+    return changed;
+}
+
+template <typename F>
 void Decode(const unsigned char* bytes, std::size_t count, float* out, double scale) {
     const auto factor = static_cast<float>(1.0 / scale);
     for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<float>(F::Load(bytes + i * F::Size)) * factor;
@@ -234,6 +259,18 @@ std::uint64_t ClipSamples(Coding coding, unsigned char* bytes, std::size_t count
         if constexpr (std::is_same_v<T, float>) return Clip<F>(bytes, count, ceiling.levelF);
         if constexpr (std::is_same_v<T, double>) return Clip<F>(bytes, count, ceiling.level);
         if constexpr (std::is_integral_v<T>) return Clip<F>(bytes, count, static_cast<T>(ceiling.limit));
+    });
+}
+
+std::uint64_t ClipCorrected(Coding coding, unsigned char* bytes, std::size_t count, const float* correction,
+                            const Ceiling& ceiling) {
+    const double scale = FullScale(coding);
+    return Dispatch(coding, [&](auto format) -> std::uint64_t {
+        using F = decltype(format);
+        using T = typename F::T;
+        if constexpr (std::is_same_v<T, float>) return Corrected<F>(bytes, count, correction, ceiling.levelF, scale);
+        if constexpr (std::is_same_v<T, double>) return Corrected<F>(bytes, count, correction, ceiling.level, scale);
+        if constexpr (std::is_integral_v<T>) return Corrected<F>(bytes, count, correction, static_cast<T>(ceiling.limit), scale);
     });
 }
 

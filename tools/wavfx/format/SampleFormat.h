@@ -47,6 +47,13 @@ Ceiling CeilingFor(const Threshold& threshold, Coding coding);
 // Clips `count` samples in place; how many changed. NaN stays NaN, bit for bit.
 std::uint64_t ClipSamples(Coding coding, unsigned char* bytes, std::size_t count, const Ceiling& ceiling);
 
+// Clips `count` samples in place after adding `correction` (a fraction of
+// full scale each) to them: a sample whose correction is 0 is clipped as
+// ClipSamples does, so one within the ceiling stays bit for bit; a NaN stays.
+// How many changed.
+std::uint64_t ClipCorrected(Coding coding, unsigned char* bytes, std::size_t count, const float* correction,
+                            const Ceiling& ceiling);
+
 // Each channel's highest and lowest sample, in the format's own units (8-bit:
 // the byte minus 128); NaN is passed over.
 struct ChannelRange {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "dsp/Spectrum.h"
 #include "format/SampleFormat.h"
 #include "io/Source.h"
 #include "report/Text.h"
@@ -163,6 +164,13 @@ void DrawAxes(std::FILE* svg, double seconds) {
                  Top + PlotHeight + 36);
 }
 
+bool Finished(std::FILE* svg, std::string& failedName, std::string& error) {
+    if (!std::ferror(svg)) return true;
+    failedName.clear();
+    error = sys::LastError();
+    return false;
+}
+
 void Legend(std::FILE* svg, int row, const char* colour, const std::string& text, bool line = false) {
     const int y = 18 + 18 * row;
     if (line)
@@ -174,6 +182,103 @@ void Legend(std::FILE* svg, int row, const char* colour, const std::string& text
                  Xml(text).c_str());
 }
 
+// The spectrum's frame: near 1 Hz apart at 8000 Hz, 6 Hz at 48000 Hz.
+constexpr std::size_t SpectrumSize = 8192;
+
+// A file's averaged spectrum, its samples read once.
+bool SpectrumOf(Trace& trace, std::vector<double>& levels, std::string& error) {
+    dsp::Spectrum spectrum(SpectrumSize, trace.format.channels);
+    std::vector<float> samples;
+    for (uint64_t at = 0, frames = trace.layout.Frames(); at < frames;) {
+        const uint64_t got = Read(trace, std::min(ChunkFrames, frames - at));
+        if (got == 0) break;
+        samples.resize(static_cast<std::size_t>(got) * trace.format.channels);
+        DecodeSamples(trace.format.coding, trace.raw.data(), samples.size(), samples.data());
+        for (float& v : samples) v = std::isfinite(v) ? v : 0.0f;  // a NaN or infinity would blank every bin
+        spectrum.Add(samples.data(), static_cast<std::size_t>(got));
+        at += got;
+    }
+    if (!trace.source.Error().empty()) return error = "reading failed: " + trace.source.Error(), false;
+    levels = spectrum.Levels();
+    return true;
+}
+
+// Per pixel column of a logarithmic axis from `low` to `high` Hz, the loudest
+// bin in it, or the nearest where bins are sparser than columns.
+std::vector<double> Columns(const std::vector<double>& levels, double rate, double low, double high) {
+    std::vector<double> columns(PlotWidth);
+    const double hz = rate / SpectrumSize, last = static_cast<double>(levels.size() - 1);
+    for (int c = 0; c < PlotWidth; ++c) {
+        auto at = [&](double x) { return low * std::pow(high / low, x / PlotWidth) / hz; };
+        const double from = std::ceil(at(c)), to = std::min(std::floor(at(c + 1)), last);
+        double level = levels[static_cast<std::size_t>(std::min(std::round(at(c + 0.5)), last))];
+        for (double k = from; k <= to; ++k) level = std::max(level, levels[static_cast<std::size_t>(k)]);
+        columns[static_cast<std::size_t>(c)] = level;
+    }
+    return columns;
+}
+
+void DrawSpectrumAxes(std::FILE* svg, double low, double high, double bottom) {
+    auto x = [&](double f) { return Left + std::log(f / low) / std::log(high / low) * PlotWidth; };
+    auto y = [&](double db) { return Top + db / bottom * PlotHeight; };
+    std::fprintf(svg, "<g font-family=\"sans-serif\" font-size=\"12\" fill=\"#333\">\n");
+    for (double db = 0; db >= bottom; db -= 20) {
+        std::fprintf(svg, "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"#ddd\"/>\n", Left, y(db),
+                     Left + PlotWidth, y(db));
+        std::fprintf(svg, "<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\">%g dBFS</text>\n", Left - 6, y(db) + 4, db);
+    }
+    for (double decade = 10; decade <= high; decade *= 10)
+        for (double m : {1.0, 2.0, 5.0}) {
+            const double f = m * decade;
+            if (f < low || f > high) continue;
+            const std::string label = f >= 1000 ? std::to_string(static_cast<int>(f / 1000)) + " kHz"
+                                                : std::to_string(static_cast<int>(f)) + " Hz";
+            std::fprintf(svg, "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#ddd\"/>\n", x(f), Top, x(f),
+                         Top + PlotHeight);
+            std::fprintf(svg, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%s</text>\n", x(f), Top + PlotHeight + 18,
+                         label.c_str());
+        }
+    std::fprintf(svg, "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"none\" stroke=\"#999\"/>\n", Left, Top,
+                 PlotWidth, PlotHeight);
+    std::fprintf(svg, "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">frequency</text>\n</g>\n", Left + PlotWidth / 2,
+                 Top + PlotHeight + 36);
+}
+
+void DrawSpectrum(std::FILE* svg, const std::vector<double>& columns, double bottom, const char* colour) {
+    std::fprintf(svg, "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.2\" points=\"", colour);
+    for (std::size_t c = 0; c < columns.size(); ++c)
+        std::fprintf(svg, "%.1f,%.1f ", Left + c + 0.5, Top + std::clamp(columns[c], bottom, 0.0) / bottom * PlotHeight);
+    std::fprintf(svg, "\"/>\n");
+}
+
+bool WriteSpectra(const PlotRequest& request, Trace& in, Trace& out, std::FILE* svg, std::string& failedName,
+                  std::string& error) {
+    std::vector<double> inLevels, outLevels;
+    const bool withOut = !request.out.empty();
+    if (!SpectrumOf(in, inLevels, error)) return failedName = request.in, false;
+    if (withOut && !SpectrumOf(out, outLevels, error)) return failedName = request.out, false;
+    const double rate = in.layout.sampleRate > 0 ? in.layout.sampleRate : 8000.0, low = 20.0, high = rate / 2;
+    // Down to the quietest column, in 20 dB steps, from 60 to 200 dB below full scale.
+    std::vector<double> inColumns = Columns(inLevels, rate, low, high), outColumns;
+    double quietest = *std::min_element(inColumns.begin(), inColumns.end());
+    if (withOut) {
+        outColumns = Columns(outLevels, out.layout.sampleRate > 0 ? out.layout.sampleRate : rate, low, high);
+        quietest = std::min(quietest, *std::min_element(outColumns.begin(), outColumns.end()));
+    }
+    const double bottom = std::clamp(std::floor(quietest / 20) * 20, -200.0, -60.0);
+    std::fprintf(svg,
+                 "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\">\n"
+                 "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n",
+                 Width, Height, Width, Height);
+    DrawSpectrumAxes(svg, low, high, bottom);
+    DrawSpectrum(svg, inColumns, bottom, InColour);
+    if (withOut) DrawSpectrum(svg, outColumns, bottom, OutColour);
+    Legend(svg, 0, InColour, request.in + " (" + in.layout.FormatName() + ", averaged spectrum)");
+    if (withOut) Legend(svg, 1, OutColour, request.out + " (" + out.layout.FormatName() + ", averaged spectrum)");
+    std::fprintf(svg, "</svg>\n");
+    return true;
+}
+
 }  // namespace
 
 bool WritePlot(const PlotRequest& request, std::FILE* svg, std::string& failedName, std::string& error) {
@@ -181,6 +286,8 @@ bool WritePlot(const PlotRequest& request, std::FILE* svg, std::string& failedNa
     const bool withOut = !request.out.empty();
     if (!Open(request.in, in, error)) return failedName = request.in, false;
     if (withOut && !Open(request.out, out, error)) return failedName = request.out, false;
+    if (request.spectrum && !WriteSpectra(request, in, out, svg, failedName, error)) return false;
+    if (request.spectrum) return Finished(svg, failedName, error);
     const uint64_t frames = in.layout.Frames(), outFrames = withOut ? out.layout.Frames() : 0;
     const bool samples = frames <= PlotWidth;
     const std::size_t columns = samples ? static_cast<std::size_t>(std::max<uint64_t>(frames, 1)) : PlotWidth;
@@ -235,12 +342,7 @@ bool WritePlot(const PlotRequest& request, std::FILE* svg, std::string& failedNa
                    (request.level ? FormatDbfs(*request.level) : "the output's peak") + ")",
                true);
     std::fprintf(svg, "</svg>\n");
-    if (std::ferror(svg)) {
-        failedName.clear();
-        error = sys::LastError();
-        return false;
-    }
-    return true;
+    return Finished(svg, failedName, error);
 }
 
 }  // namespace wavfx

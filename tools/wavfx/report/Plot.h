@@ -1,6 +1,7 @@
-// Waveform plots as plain SVG: the input's envelope, the clipped output over
-// it, the threshold, a time axis and a level axis. One pass over each file, in
-// constant memory whatever its length.
+// Plots as plain SVG: the input's waveform with the clipped output over it,
+// the threshold, a time axis and a level axis; or the two files' spectra on a
+// logarithmic frequency axis. One pass over each file, in constant memory
+// whatever its length.
 #pragma once
 
 #include <optional>
@@ -12,6 +13,7 @@ struct PlotRequest {
     std::string in, out;          // out may be empty
     std::optional<double> level;  // the threshold as a fraction of full scale, drawn as lines; without it, OUT's peak
     std::string levelText;        // as the user spelled it
+    bool spectrum = false;        // the averaged spectra instead of the waveforms
 };
 
 // Writes the SVG to `file`; on failure says which file and why.

@@ -65,11 +65,11 @@ std::optional<Failure> DistortFile(const std::string& inName, Output& output, co
     outcome.literal = options.raw || layout->IsLibraryLayout();
     if (!output.Begin(error)) return Failure{outName, "cannot be written: " + error};
     if (output.IsFile()) done.path = output.Temporary();
-    // 16-bit samples go through the library; the other formats wavfx clips itself.
+    // The library clips 16-bit samples plainly; wavfx clips the other formats, and oversamples.
     const Ceiling ceiling = CeilingFor(options.threshold, format ? format->coding : Coding::S16);
     const PassResult pass =
-        format && format->coding != Coding::S16
-            ? RunOwnPass(input, *layout, *format, ceiling, output, progress)
+        format && (format->coding != Coding::S16 || options.oversample > 1)
+            ? RunOwnPass(input, *layout, *format, ceiling, options.oversample, output, progress)
             : RunPass(input, layout ? &*layout : nullptr, output,
                       static_cast<int32_t>(options.raw ? options.raw32 : ceiling.limit), progress);
     if (pass.failed) return Failure{pass.failedName, pass.reason};
@@ -80,9 +80,14 @@ std::optional<Failure> DistortFile(const std::string& inName, Output& output, co
     return std::nullopt;
 }
 
-std::string ClipReport(const Outcome& outcome) {
+// An oversampled clip moves the samples around each clip a little too: they count as changed.
+std::string Clipped(unsigned oversample) {
+    return oversample > 1 ? "samples changed by the clip at " + std::to_string(oversample) + " x the rate" : "samples clipped";
+}
+
+std::string ClipReport(const Outcome& outcome, unsigned oversample) {
     if (!outcome.changed) return {};
-    return std::to_string(*outcome.changed) + " of " + std::to_string(outcome.samples) + " samples clipped" +
+    return std::to_string(*outcome.changed) + " of " + std::to_string(outcome.samples) + " " + Clipped(oversample) +
            (outcome.literal ? "" : " (the data chunk's; every other chunk kept as it was)");
 }
 
@@ -106,7 +111,7 @@ int DistortOne(const DistortOptions& options) {
     progress.reset();
     if (failure) return output.Skipped() ? Skipped(options.out) : Fail(failure->name, failure->reason);
     std::fputs(said.c_str(), toStdout ? stderr : stdout);
-    if (outcome.changed) std::fprintf(stderr, "wavfx: %s\n", ClipReport(outcome).c_str());
+    if (outcome.changed) std::fprintf(stderr, "wavfx: %s\n", ClipReport(outcome, options.oversample).c_str());
     return 0;
 }
 
@@ -180,9 +185,10 @@ int DistortMany(const DistortOptions& options, const std::vector<std::string>& i
     std::string others;
     if (skipped) others += ", " + std::to_string(skipped) + " skipped (they exist)";
     if (failed) others += ", " + std::to_string(failed) + " failed";
-    std::fprintf(stderr, "wavfx: %zu of %zu file(s) distorted into %s%s; %llu of %llu samples clipped in them\n",
+    std::fprintf(stderr, "wavfx: %zu of %zu file(s) distorted into %s%s; %llu of %llu %s in them\n",
                  inputs.size() - failed - skipped, inputs.size(), Printable(dir).c_str(), others.c_str(),
-                 static_cast<unsigned long long>(changed), static_cast<unsigned long long>(samples));
+                 static_cast<unsigned long long>(changed), static_cast<unsigned long long>(samples),
+                 Clipped(options.oversample).c_str());
     return failed == 0 ? 0 : 1;
 }
 

@@ -16,6 +16,7 @@ struct DistortOptions {
     Threshold threshold;
     Existing existing = Existing::Refuse;
     bool raw = false;
+    unsigned oversample = 1;  // 1: the plain clip
 };
 
 // `options.in` into `options.out`; returns the exit status.

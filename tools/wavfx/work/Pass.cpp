@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "distortion/ClipSample.h"
+#include "format/Oversampling.h"
 #include "format/Samples.h"
 #include "system/System.h"
 #include "system/Threads.h"
@@ -292,10 +293,19 @@ PassResult Piped(Source& input, const PassPlan& plan, const velorik::WavLayout* 
     return result;
 }
 
-// The input's samples through `sink`, clipped on the way; a last partial sample as it is.
+// The input's samples through `sink`, clipped on the way, at `oversample` times
+// their rate where that is more than 1; a last partial sample as it is.
 bool ClipThrough(Source& input, const PassPlan& plan, const SampleFormat& format, const Ceiling& ceiling,
-                 std::FILE* sink, const Output& output, PassResult& result) {
-    std::vector<unsigned char> run(OwnRunBytes - OwnRunBytes % format.bytes);
+                 unsigned oversample, std::FILE* sink, const Output& output, PassResult& result) {
+    std::vector<unsigned char> run(OwnRunBytes - OwnRunBytes % format.bytes), ready;
+    std::optional<OversampledClipper> clipper;
+    if (oversample > 1) clipper.emplace(format, ceiling, oversample);
+    // What the clipper hands back, a block behind what it was given.
+    auto put = [&](const unsigned char* bytes, std::size_t n) {
+        if (std::fwrite(bytes, 1, n, sink) == n) return true;
+        result = WriteFailed(output);
+        return false;
+    };
     uint64_t at = plan.dataOffset;
     result.changed = 0;
     for (uint64_t left = plan.sampleBytes.value_or(UINT64_MAX); left > 0;) {
@@ -307,16 +317,22 @@ bool ClipThrough(Source& input, const PassPlan& plan, const SampleFormat& format
         }
         if (got == 0) break;
         const auto n = static_cast<std::size_t>(got);
-        *result.changed += ClipSamples(format.coding, run.data(), n / format.bytes, ceiling);
         result.samples += n / format.bytes;
-        if (std::fwrite(run.data(), 1, n, sink) != n) {
-            result = WriteFailed(output);
-            return false;
+        if (clipper) {
+            clipper->Push(run.data(), n, ready);
+            if (!put(ready.data(), ready.size())) return false;
+            ready.clear();
+        } else {
+            *result.changed += ClipSamples(format.coding, run.data(), n / format.bytes, ceiling);
+            if (!put(run.data(), n)) return false;
         }
         at += n;
         left -= plan.sampleBytes ? n : 0;
     }
-    return true;
+    if (!clipper) return true;
+    clipper->Finish(ready);
+    result.changed = clipper->Changed();
+    return put(ready.data(), ready.size());
 }
 
 }  // namespace
@@ -335,7 +351,7 @@ PassPlan PlanPass(const velorik::WavLayout* layout, bool inputIsFile, bool libra
 }
 
 PassResult RunOwnPass(Source& input, const velorik::WavLayout& layout, const SampleFormat& format,
-                      const Ceiling& ceiling, Output& output, Progress* progress) {
+                      const Ceiling& ceiling, unsigned oversample, Output& output, Progress* progress) {
     PassPlan plan;
     plan.dataOffset = layout.dataOffset;
     if (layout.sized || !layout.dataToEnd) plan.sampleBytes = layout.dataSize;
@@ -346,7 +362,7 @@ PassResult RunOwnPass(Source& input, const velorik::WavLayout& layout, const Sam
     if (progress != nullptr && output.IsFile()) progress->Watch(output.Temporary());
     if (!WriteBefore(input, plan, sink, output, result)) return result;
     input.StopKeeping();
-    if (!ClipThrough(input, plan, format, ceiling, sink, output, result) ||
+    if (!ClipThrough(input, plan, format, ceiling, oversample, sink, output, result) ||
         !WriteAfter(input, plan, Fed{}, sink, output, result))
         return result;
     if (file && std::fclose(file.release()) != 0) return WriteFailed(output);

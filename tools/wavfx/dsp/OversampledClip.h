@@ -1,0 +1,57 @@
+// A hard clip done at N times the sample rate, so that the harmonics it makes
+// above the band are filtered away instead of folding back into it, with the
+// ceiling held at the file's own rate.
+//
+// The clip is a correction added to the input: the clipped excess of the
+// upsampled signal, band-limited and brought back to the file's rate. Where no
+// sample needs clipping the correction is exactly zero, so audio far from any
+// clip comes out as it went in. Band-limiting rings past the ceiling (Gibbs),
+// so two more rounds clip what rings over, slightly below the ceiling and
+// doubled, which settles the peaks at the ceiling with no new harmonics; a last
+// clamp by the caller takes what is left, a few hundredths of a dB.
+//
+// The rate is doubled and halved by a cascade: one sharp filter between the
+// file's rate and twice it, and short half-band filters above, which need only
+// keep the band's images and aliases apart.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace wavfx::dsp {
+
+class OversampledClip {
+public:
+    // `factor` is 2, 4, 8, 16 or 32; `ceiling` a fraction of full scale, above 0.
+    OversampledClip(unsigned factor, float ceiling);
+
+    // How many samples on either side a sample's correction depends on.
+    std::size_t Reach() const { return reach_; }
+
+    // `window` holds Reach() samples of context, `count` samples, and Reach()
+    // more (zeros beyond the audio's ends). Writes the correction of the
+    // `count` middle samples, exactly 0 where the clip leaves a sample alone;
+    // false when all of it is.
+    bool Correct(const float* window, std::size_t count, float* correction);
+
+    struct Stage {
+        std::vector<float> up[2];  // per output phase, as correlation taps
+        std::vector<float> down[2];  // per input phase
+        int upFrom[2], downFrom[2];  // offset of each phase's first tap
+    };
+
+private:
+    void Up(std::size_t length);
+    void Down(std::size_t length);
+    void Round(std::size_t length, float level, float weight, const std::vector<unsigned char>& gate);
+
+    unsigned stages_;
+    float ceiling_;
+    std::size_t reach_ = 0;
+    std::vector<Stage> cascade_;
+    std::vector<std::vector<float>> rate_;  // the signal at each rate, with zero margins
+    std::vector<float> scratch_[2], sum_, input_, clipped_;
+    std::vector<unsigned char> gate_;
+};
+
+}  // namespace wavfx::dsp
