@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace wavfx::dsp {
 
@@ -17,8 +18,8 @@ namespace {
 #define WAVFX_WITH_AVX2
 #endif
 
-// Zeros on either side of each rate's signal: more than any filter reaches.
-constexpr std::size_t Margin = 64;
+// Zeros on either side of each phase: more than any tap shifts.
+constexpr std::size_t Margin = 32;
 // The rounds after the first clip this much below the ceiling, with this weight.
 constexpr float SettleLevel = 0.99f;
 constexpr float SettleWeight = 2.0f;
@@ -26,24 +27,41 @@ constexpr int Rounds = 3;
 // A round may clip the upsampled signal this many samples either side of a sample it concerns.
 constexpr std::size_t GateSpread = 2;
 
-// out[i] = sum of taps[k] * in[i + k]; outputs in blocks that stay in registers.
-WAVFX_WITH_AVX2 void Correlate(const float* __restrict in, const float* __restrict taps, std::size_t count,
-                               float* __restrict out, std::size_t n) {
-    constexpr std::size_t Block = 32;
-    std::size_t i = 0;
-    for (; i + Block <= n; i += Block) {
-        float sum[Block] = {};
-        for (std::size_t k = 0; k < count; ++k) {
-            const float tap = taps[k];
-            const float* from = in + i + k;
-            for (std::size_t j = 0; j < Block; ++j) sum[j] += tap * from[j];
+// Eight floats as one value: GCC's and Clang's vector types, which each build
+// maps onto its machine's vectors (two SSE or NEON registers, one AVX one).
+typedef float Lanes __attribute__((vector_size(32)));
+
+// Taken by reference: a vector passed by value would change the call's ABI between builds.
+inline void Add(Lanes& sum, float k, const float* at) {
+    Lanes v;
+    std::memcpy(&v, at, sizeof v);
+    sum += k * v;
+}
+
+// out[t] = the sum over taps j of coefficients[j] * rows[j][t]; 32 outputs at a
+// time in registers, each summed in tap order.
+WAVFX_WITH_AVX2 void Sum(const float* const* rows, const float* coefficients, std::size_t taps, float* out,
+                         std::size_t n) {
+    std::size_t t = 0;
+    for (; t + 32 <= n; t += 32) {
+        Lanes a = {}, b = {}, c = {}, d = {};
+        for (std::size_t j = 0; j < taps; ++j) {
+            const float k = coefficients[j];
+            const float* row = rows[j] + t;
+            Add(a, k, row);
+            Add(b, k, row + 8);
+            Add(c, k, row + 16);
+            Add(d, k, row + 24);
         }
-        for (std::size_t j = 0; j < Block; ++j) out[i + j] = sum[j];
+        std::memcpy(out + t, &a, sizeof a);
+        std::memcpy(out + t + 8, &b, sizeof b);
+        std::memcpy(out + t + 16, &c, sizeof c);
+        std::memcpy(out + t + 24, &d, sizeof d);
     }
-    for (; i < n; ++i) {
+    for (; t < n; ++t) {
         float sum = 0.0f;
-        for (std::size_t k = 0; k < count; ++k) sum += taps[k] * in[i + k];
-        out[i] = sum;
+        for (std::size_t j = 0; j < taps; ++j) sum += coefficients[j] * rows[j][t];
+        out[t] = sum;
     }
 }
 
@@ -69,45 +87,48 @@ std::vector<double> Lowpass(int half, double cutoff, double beta) {
     return h;
 }
 
-// The taps of one phase as correlation taps over j, h[i] at i = phase - 2j to
-// make the higher rate's phase, h[2j + phase] to take one in (h is symmetric),
-// with `from` the first j; zero taps at the ends dropped, the rest scaled to sum to `gain`.
-std::vector<float> Phase(const std::vector<double>& h, int phase, bool up, double gain, int& from) {
-    const int half = static_cast<int>(h.size() / 2);
-    std::vector<double> taps;
-    int first = 0;
-    for (int j = -half; j <= half; ++j) {
-        const int i = up ? phase - 2 * j : 2 * j + phase;
-        const double tap = i < -half || i > half ? 0.0 : h[static_cast<std::size_t>(i + half)];
-        if (taps.empty() && std::abs(tap) < 1e-9) continue;
-        if (taps.empty()) first = j;
-        taps.push_back(tap);
-    }
-    while (!taps.empty() && std::abs(taps.back()) < 1e-9) taps.pop_back();
-    double sum = 0.0;
-    for (double tap : taps) sum += tap;
-    from = first;
-    std::vector<float> out;
-    for (double tap : taps) out.push_back(static_cast<float>(tap * gain / sum));
-    return out;
-}
+// Floor division, for phases left of zero.
+int Below(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 
-OversampledClip::Stage MakeStage(const std::vector<double>& h, double downGain) {
+// The taps of one stage between `phases` phases and twice as many. Up, each
+// output phase's taps sum to 1 (its share of the gain of 2); down, the taps
+// of each parity sum to 1/2, so that DC passes exactly both ways.
+OversampledClip::Stage MakeStage(const std::vector<double>& h, int phases) {
+    const int half = static_cast<int>(h.size() / 2);
+    double parity[2] = {0.0, 0.0};
+    for (int i = -half; i <= half; ++i) parity[(i + 2 * half) % 2] += h[static_cast<std::size_t>(i + half)];
+    auto tap = [&](int i) { return h[static_cast<std::size_t>(i + half)]; };
     OversampledClip::Stage stage;
-    for (int p = 0; p < 2; ++p) {
-        stage.up[p] = Phase(h, p, true, 1.0, stage.upFrom[p]);
-        stage.down[p] = Phase(h, p, false, downGain, stage.downFrom[p]);
+    // Up: y[2k + p] = the sum over i = p (mod 2) of h[i] x[k - (i - p) / 2].
+    for (int r = 0; r < phases; ++r)
+        for (int p = 0; p < 2; ++p) {
+            std::vector<OversampledClip::Tap> taps;
+            for (int i = -half; i <= half; ++i) {
+                if ((i + 2 * half) % 2 != p || std::abs(tap(i)) < 1e-9) continue;
+                const int at = r - (i - p) / 2;
+                taps.push_back({static_cast<unsigned>(at - phases * Below(at, phases)), Below(at, phases),
+                                static_cast<float>(tap(i) / parity[p])});
+            }
+            stage.up.push_back(taps);
+        }
+    // Down: y[k] = the sum over i of h[i] v[2k - i].
+    for (int r = 0; r < phases; ++r) {
+        std::vector<OversampledClip::Tap> taps;
+        for (int i = -half; i <= half; ++i) {
+            if (std::abs(tap(i)) < 1e-9) continue;
+            const int at = 2 * r - i, wide = 2 * phases;
+            taps.push_back({static_cast<unsigned>(at - wide * Below(at, wide)), Below(at, wide),
+                            static_cast<float>(tap(i) * 0.5 / parity[(i + 2 * half) % 2])});
+        }
+        stage.down.push_back(taps);
     }
     return stage;
 }
 
-int Extent(const OversampledClip::Stage& stage) {
+int Extent(const std::vector<std::vector<OversampledClip::Tap>>& phases) {
     int extent = 0;
-    for (int p = 0; p < 2; ++p) {
-        extent = std::max({extent, std::abs(stage.upFrom[p]), std::abs(stage.upFrom[p] + static_cast<int>(stage.up[p].size())),
-                           std::abs(stage.downFrom[p]),
-                           std::abs(stage.downFrom[p] + static_cast<int>(stage.down[p].size()))});
-    }
+    for (const auto& taps : phases)
+        for (const auto& tap : taps) extent = std::max(extent, std::abs(tap.shift));
     return extent;
 }
 
@@ -119,99 +140,93 @@ OversampledClip::OversampledClip(unsigned factor, float ceiling) : stages_(0), c
     for (unsigned i = 0; i < stages_; ++i) {
         // Between the file's rate and twice it: flat to 0.40 of the rate, 80 dB down from half of it,
         // so nothing folds back. Above: half-bands that keep 0 to half the file's rate from its images.
-        const std::vector<double> h = i == 0 ? Lowpass(53, 0.225, 8.0) : Lowpass(i == 1 ? 11 : 7, 0.25, 8.0);
-        // The down filter's two phases together pass DC once; each up phase does alone.
-        cascade_.push_back(MakeStage(h, 0.5));
-        const std::size_t atRate = static_cast<std::size_t>(Extent(cascade_.back()));
-        round += 2 * ((atRate + (1u << i) - 1) >> i);
+        const std::vector<double> h = i == 0 ? Lowpass(45, 0.225, 7.0) : Lowpass(i == 1 ? 11 : 7, 0.25, 8.0);
+        cascade_.push_back(MakeStage(h, 1 << i));
+        round += static_cast<std::size_t>(Extent(cascade_.back().up) + Extent(cascade_.back().down));
     }
     reach_ = Rounds * round;
     rate_.resize(stages_ + 1);
+    for (unsigned s = 0; s <= stages_; ++s) rate_[s].resize(std::size_t{1} << s);
 }
 
-void OversampledClip::Up(std::size_t length) {
-    for (unsigned s = 0; s < stages_; ++s) {
-        const std::size_t n = length << s;
-        const float* in = rate_[s].data() + Margin;
-        float* out = rate_[s + 1].data() + Margin;
-        const Stage& stage = cascade_[s];
-        for (int p = 0; p < 2; ++p) {
-            float* phase = scratch_[p].data();
-            Correlate(in + stage.upFrom[p], stage.up[p].data(), stage.up[p].size(), phase, n);
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            out[2 * i] = scratch_[0][i];
-            out[2 * i + 1] = scratch_[1][i];
-        }
+// One phase at the rate `from` leads to or comes from, summed from that rate's phases.
+void OversampledClip::Run(unsigned from, const std::vector<Tap>& taps, float* out) {
+    rows_.clear();
+    coefficients_.clear();
+    for (const Tap& tap : taps) {
+        rows_.push_back(rate_[from][tap.phase].data() + Margin + tap.shift);
+        coefficients_.push_back(tap.coefficient);
     }
+    Sum(rows_.data(), coefficients_.data(), taps.size(), out, length_);
 }
 
-void OversampledClip::Down(std::size_t length) {
-    for (unsigned s = stages_; s-- > 0;) {
-        const std::size_t n = length << s;
-        const float* in = rate_[s + 1].data() + Margin;
-        float* out = rate_[s].data() + Margin;
-        const Stage& stage = cascade_[s];
-        // Each phase of the higher rate, with its share of the zero margins.
-        constexpr std::size_t Side = Margin / 2;
-        for (int q = 0; q < 2; ++q) {
-            float* phase = scratch_[q].data();
-            for (std::size_t m = 0; m < n + 2 * Side; ++m) phase[m] = in[2 * m + q - 2 * Side];
-        }
-        float* sum = sum_.data();
-        std::fill(out, out + n, 0.0f);
-        for (int q = 0; q < 2; ++q) {
-            Correlate(scratch_[q].data() + Side + stage.downFrom[q], stage.down[q].data(), stage.down[q].size(), sum, n);
-            for (std::size_t i = 0; i < n; ++i) out[i] += sum[i];
-        }
-    }
-}
-
-// One round: up, clip what `gate` allows of what passes `level`, down, and
+// One round: up, clip what the gate allows of what passes `level`, down, and
 // add `weight` times the band-limited excess to the signal.
-void OversampledClip::Round(std::size_t length, float level, float weight, const std::vector<unsigned char>& gate) {
-    std::copy(clipped_.begin(), clipped_.begin() + static_cast<std::ptrdiff_t>(length), rate_[0].begin() + Margin);
-    Up(length);
-    const std::size_t factor = std::size_t{1} << stages_;
-    float* top = rate_[stages_].data() + Margin;
-    for (std::size_t n = 0; n < length; ++n) {
-        float* v = top + n * factor;
-        if (!gate[n]) {
-            std::fill(v, v + factor, 0.0f);
-            continue;
-        }
-        for (std::size_t p = 0; p < factor; ++p) v[p] = std::clamp(v[p], -level, level) - v[p];
+void OversampledClip::Round(float level, float weight) {
+    std::copy(clipped_.begin(), clipped_.end(), rate_[0][0].begin() + Margin);
+    const float* gate = gate_.data() + GateSpread;
+    for (unsigned s = 0; s < stages_; ++s)
+        for (std::size_t p = 0; p < rate_[s + 1].size(); ++p) Run(s, cascade_[s].up[p], rate_[s + 1][p].data() + Margin);
+    for (auto& phase : rate_[stages_]) {
+        float* v = phase.data() + Margin;
+        for (std::size_t m = 0; m < length_; ++m) v[m] = (std::min(std::max(v[m], -level), level) - v[m]) * gate[m];
     }
-    Down(length);
-    const float* excess = rate_[0].data() + Margin;
-    for (std::size_t n = 0; n < length; ++n) clipped_[n] += weight * excess[n];
+    for (unsigned s = stages_; s-- > 0;)
+        for (std::size_t p = 0; p < rate_[s].size(); ++p) Run(s + 1, cascade_[s].down[p], rate_[s][p].data() + Margin);
+    const float* excess = rate_[0][0].data() + Margin;
+    for (std::size_t m = 0; m < length_; ++m) clipped_[m] += weight * excess[m];
+}
+
+// All the rounds over `length` samples from `window`: clipped_ then holds the result.
+void OversampledClip::Settle(const float* window, std::size_t length) {
+    length_ = length;
+    // What lies past the span's end is read as zeros, whatever an earlier, longer span left there.
+    for (auto& phases : rate_)
+        for (auto& phase : phases) {
+            phase.resize(length_ + 2 * Margin);
+            std::fill(phase.begin() + static_cast<std::ptrdiff_t>(Margin + length_), phase.end(), 0.0f);
+        }
+    input_.assign(window, window + length_);
+    clipped_.assign(window, window + length_);
+    // First the samples past the ceiling and their neighbours; then what the rounds before changed.
+    concerned_.assign(length_ + 4 * GateSpread, 0.0f);
+    gate_.resize(length_ + 2 * GateSpread);
+    for (int round = 0; round < Rounds; ++round) {
+        float* concerned = concerned_.data() + 2 * GateSpread;
+        for (std::size_t n = 0; n < length_; ++n)
+            concerned[n] = (round == 0 ? std::abs(window[n]) > ceiling_ : clipped_[n] != input_[n]) ? 1.0f : 0.0f;
+        // gate[m] is 1 where a sample within the spread either side is concerned.
+        std::fill(gate_.begin(), gate_.end(), 0.0f);
+        for (std::size_t shift = 0; shift <= 2 * GateSpread; ++shift) {
+            const float* from = concerned_.data() + shift;
+            for (std::size_t m = 0; m < gate_.size(); ++m) gate_[m] = std::max(gate_[m], from[m]);
+        }
+        Round(round == 0 ? ceiling_ : ceiling_ * SettleLevel, round == 0 ? 1.0f : SettleWeight);
+    }
 }
 
 bool OversampledClip::Correct(const float* window, std::size_t count, float* correction) {
-    const std::size_t length = count + 2 * reach_;
     std::fill(correction, correction + count, 0.0f);
-    if (std::none_of(window, window + length, [this](float v) { return std::abs(v) > ceiling_; })) return false;
-    for (unsigned s = 0; s <= stages_; ++s) rate_[s].assign((length << s) + 2 * Margin, 0.0f);
-    for (auto& phase : scratch_) phase.assign((length << stages_) / 2 + Margin, 0.0f);
-    input_.assign(window, window + length);
-    sum_.assign((length << stages_) / 2, 0.0f);
-    clipped_.assign(window, window + length);
-    // First the samples past the ceiling and their neighbours; then what the rounds before changed.
-    std::vector<unsigned char>& gate = gate_;
-    for (int round = 0; round < Rounds; ++round) {
-        gate.assign(length, 0);
-        for (std::size_t n = 0; n < length; ++n) {
-            const bool concerned = round == 0 ? std::abs(window[n]) > ceiling_ : clipped_[n] != input_[n];
-            if (!concerned) continue;
-            const std::size_t low = n > GateSpread ? n - GateSpread : 0, high = std::min(length, n + GateSpread + 1);
-            std::fill(gate.begin() + static_cast<std::ptrdiff_t>(low), gate.begin() + static_cast<std::ptrdiff_t>(high), 1);
-        }
-        Round(length, round == 0 ? ceiling_ : ceiling_ * SettleLevel, round == 0 ? 1.0f : SettleWeight, gate);
-    }
+    const std::size_t total = count + 2 * reach_, reach = reach_;
+    auto over = [&](std::size_t n) { return std::abs(window[n]) > ceiling_; };
     bool any = false;
-    for (std::size_t i = 0; i < count; ++i) {
-        correction[i] = clipped_[reach_ + i] - input_[reach_ + i];
-        any = any || correction[i] != 0.0f;
+    // Only spans that samples past the ceiling reach change, each settled with
+    // its context: a correction depends on nothing further than the reach, so a
+    // span gives what the whole window would. Overs closer than that share one.
+    for (std::size_t at = 0; at < total; ++at) {
+        if (!over(at)) continue;
+        std::size_t last = at;
+        for (std::size_t n = at + 1; n < std::min(total, last + 4 * reach + 1); ++n) last = over(n) ? n : last;
+        const std::size_t begin = at > 2 * reach ? at - 2 * reach : 0, end = std::min(total, last + 2 * reach + 1);
+        Settle(window + begin, end - begin);
+        // Exact but within the reach of a cut the window itself does not make.
+        const std::size_t from = std::max(begin + (begin > 0 ? reach : 0), reach);
+        const std::size_t to = std::min(end - (end < total ? reach : 0), reach + count);
+        for (std::size_t k = from; k < to; ++k) {
+            correction[k - reach] = clipped_[k - begin] - input_[k - begin];
+            any = any || correction[k - reach] != 0.0f;
+        }
+        at = last;
     }
     return any;
 }

@@ -12,7 +12,9 @@
 //
 // The rate is doubled and halved by a cascade: one sharp filter between the
 // file's rate and twice it, and short half-band filters above, which need only
-// keep the band's images and aliases apart.
+// keep the band's images and aliases apart. A signal at N times the rate is
+// kept as its N phases, each as long as the file's block: every filter is then
+// a sum of whole shifted rows, which vectorises with no interleaving.
 #pragma once
 
 #include <cstddef>
@@ -34,24 +36,30 @@ public:
     // false when all of it is.
     bool Correct(const float* window, std::size_t count, float* correction);
 
+    // One output phase's sum: each tap a coefficient on an input phase, shifted.
+    struct Tap {
+        unsigned phase;
+        int shift;
+        float coefficient;
+    };
     struct Stage {
-        std::vector<float> up[2];  // per output phase, as correlation taps
-        std::vector<float> down[2];  // per input phase
-        int upFrom[2], downFrom[2];  // offset of each phase's first tap
+        std::vector<std::vector<Tap>> up;    // per phase of the higher rate
+        std::vector<std::vector<Tap>> down;  // per phase of the lower rate
     };
 
 private:
-    void Up(std::size_t length);
-    void Down(std::size_t length);
-    void Round(std::size_t length, float level, float weight, const std::vector<unsigned char>& gate);
+    void Settle(const float* window, std::size_t length);
+    void Run(unsigned from, const std::vector<Tap>& taps, float* out);
+    void Round(float level, float weight);
 
     unsigned stages_;
     float ceiling_;
-    std::size_t reach_ = 0;
+    std::size_t reach_ = 0, length_ = 0;
     std::vector<Stage> cascade_;
-    std::vector<std::vector<float>> rate_;  // the signal at each rate, with zero margins
-    std::vector<float> scratch_[2], sum_, input_, clipped_;
-    std::vector<unsigned char> gate_;
+    // rate_[s][p]: phase p of the signal at 2^s times the rate, with zero margins.
+    std::vector<std::vector<std::vector<float>>> rate_;
+    std::vector<const float*> rows_;
+    std::vector<float> coefficients_, input_, clipped_, concerned_, gate_;
 };
 
 }  // namespace wavfx::dsp

@@ -42,8 +42,12 @@ void OversampledClipper::Push(const unsigned char* bytes, std::size_t n, std::ve
     const std::size_t frames = held_.size() / frameBytes_ - decoded;
     scratch_.resize(frames * channels);
     DecodeSamples(format_.coding, held_.data() + decoded * frameBytes_, frames * channels, scratch_.data());
-    for (std::size_t c = 0; c < channels; ++c)
-        for (std::size_t f = 0; f < frames; ++f) decoded_[c].push_back(ForFilters(scratch_[f * channels + c]));
+    for (std::size_t c = 0; c < channels; ++c) {
+        std::vector<float>& row = decoded_[c];
+        const std::size_t from = row.size();
+        row.resize(from + frames);
+        for (std::size_t f = 0; f < frames; ++f) row[from + f] = ForFilters(scratch_[f * channels + c]);
+    }
     // A block goes once the context after it has come.
     const std::size_t whole = decoded + frames;
     if (whole >= reach_ + BlockFrames) Flush((whole - reach_) / BlockFrames, BlockFrames, ready);
@@ -59,22 +63,25 @@ void OversampledClipper::Finish(std::vector<unsigned char>& ready) {
     held_.clear();
 }
 
-void OversampledClipper::ClipBlock(dsp::OversampledClip& clip, std::size_t block, std::size_t frames) {
+// One block of every channel: its corrections, then its bytes clipped with them.
+std::uint64_t OversampledClipper::ClipBlock(dsp::OversampledClip& clip, std::size_t block, std::size_t frames) {
     const std::size_t channels = format_.channels, first = block * BlockFrames;
     std::vector<float> correction(frames);
+    float* corrections = scratch_.data() + first * channels;
     for (std::size_t c = 0; c < channels; ++c) {
         if (!clip.Correct(decoded_[c].data() + first, frames, correction.data())) continue;
-        float* into = scratch_.data() + first * channels + c;
-        for (std::size_t f = 0; f < frames; ++f) into[f * channels] = correction[f];
+        for (std::size_t f = 0; f < frames; ++f) corrections[f * channels + c] = correction[f];
     }
+    return ClipCorrected(format_.coding, held_.data() + first * frameBytes_, frames * channels, corrections, ceiling_);
 }
 
 void OversampledClipper::Flush(std::size_t blocks, std::size_t last, std::vector<unsigned char>& ready) {
     const std::size_t frames = (blocks - 1) * BlockFrames + last, channels = format_.channels;
     scratch_.assign(frames * channels, 0.0f);
     std::atomic<std::size_t> next{0};
+    std::atomic<std::uint64_t> changed{0};
     auto work = [&](dsp::OversampledClip& clip) {
-        for (std::size_t b; (b = next++) < blocks;) ClipBlock(clip, b, b + 1 == blocks ? last : BlockFrames);
+        for (std::size_t b; (b = next++) < blocks;) changed += ClipBlock(clip, b, b + 1 == blocks ? last : BlockFrames);
     };
     // Where no more threads start, fewer share the blocks.
     std::vector<std::thread> helpers;
@@ -86,7 +93,7 @@ void OversampledClipper::Flush(std::size_t blocks, std::size_t last, std::vector
     }
     work(*workers_[0]);
     for (auto& helper : helpers) helper.join();
-    changed_ += ClipCorrected(format_.coding, held_.data(), frames * channels, scratch_.data(), ceiling_);
+    changed_ += changed;
     const auto bytes = static_cast<std::ptrdiff_t>(frames * frameBytes_);
     ready.insert(ready.end(), held_.begin(), held_.begin() + bytes);
     held_.erase(held_.begin(), held_.begin() + bytes);

@@ -27,7 +27,7 @@ public:
 private:
     // Clips and hands out the next `blocks` whole blocks, the last `last` frames long.
     void Flush(std::size_t blocks, std::size_t last, std::vector<unsigned char>& ready);
-    void ClipBlock(dsp::OversampledClip& clip, std::size_t block, std::size_t frames);
+    std::uint64_t ClipBlock(dsp::OversampledClip& clip, std::size_t block, std::size_t frames);
 
     SampleFormat format_;
     Ceiling ceiling_;

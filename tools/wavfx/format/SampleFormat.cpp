@@ -168,8 +168,9 @@ std::uint64_t Corrected(unsigned char* bytes, std::size_t count, const float* co
         if (correction[i] != 0.0f && !std::isnan(static_cast<double>(v))) {
             const double moved = std::clamp(static_cast<double>(v) + static_cast<double>(correction[i]) * scale,
                                             -static_cast<double>(high), static_cast<double>(high));
+            // Half away from zero, as llround, without its call.
             if constexpr (std::is_integral_v<T>)
-                w = static_cast<T>(std::llround(moved));
+                w = static_cast<T>(moved < 0 ? moved - 0.5 : moved + 0.5);
             else
                 w = std::clamp(static_cast<T>(moved), -high, high);
         }
