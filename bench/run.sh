@@ -159,6 +159,51 @@ done
 for entry in "${formats[@]}"; do rm -f "$work/${entry%%:*}.wav"; done
 
 echo
+echo "Oversampled clip: 5 minutes of 48 kHz stereo 16-bit, against ffmpeg's asoftclip=type=hard:oversample=N"
+echo "(a tone clipped throughout, and pink noise with only its peaks clipped), $(( runs < 3 ? runs : 3 )) interleaved runs"
+declare -A otimes
+python3 - "$work/tone.wav" <<'PY'
+import math, struct, sys
+rate, frames = 48000, 48000 * 300
+with open(sys.argv[1], "wb") as f:
+    f.write(struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + 4 * frames, b"WAVE", b"fmt ", 16, 1, 2, rate, 4 * rate, 4,
+                        16, b"data", 4 * frames))
+    period = [round(32767 * math.sin(2 * math.pi * 3517 * n / rate)) for n in range(rate)]
+    second = struct.pack("<%dh" % (2 * rate), *[s for v in period for s in (v, v)])
+    for _ in range(300):
+        f.write(second)
+PY
+sox -n -r 48000 -c 2 -b 16 "$work/pink.wav" synth 300 pinknoise gain -n -1 2>/dev/null
+# The same level for both tools: wavfx's threshold as ffmpeg's fraction of full scale.
+cases=(tone:-12dB:0.251188643 pink:-3dB:0.707945784)
+for ((r = 0; r < (runs < 3 ? runs : 3); r++)); do
+    for entry in "${cases[@]}"; do
+        IFS=: read -r name db fraction <<<"$entry"
+        for n in 1 4 16; do
+            rm -f "$out"; otimes[$name:wavfx:$n]+="$(timed "$wavfx" distort "$work/$name.wav" "$out" "$db" --oversample "$n") "
+        done
+        for n in 4 16; do
+            otimes[$name:ffmpeg:$n]+="$(timed ffmpeg -nostdin -loglevel error -y -i "$work/$name.wav" \
+                -af "asoftclip=type=hard:threshold=$fraction:oversample=$n" "$out") "
+        done
+    done
+done
+omedian() { tr ' ' '\n' <<<"${otimes[$1]}" | grep . | stats | cut -d' ' -f1; }
+printf '| %-6s | %12s | %12s | %12s | %12s | %12s | %14s |\n' input "plain s" "--oversample 4" "ffmpeg 4" \
+    "--oversample 16" "ffmpeg 16" "16: x ffmpeg"
+printf '|%s|%s|%s|%s|%s|%s|%s|\n' -------- -------------- -------------- -------------- -------------- -------------- \
+    ----------------
+for entry in "${cases[@]}"; do
+    name=${entry%%:*}
+    printf '| %-6s | %12s | %12s | %12s | %12s | %12s | %14.2f |\n' "$name" "$(omedian "$name:wavfx:1")" \
+        "$(omedian "$name:wavfx:4")" "$(omedian "$name:ffmpeg:4")" "$(omedian "$name:wavfx:16")" \
+        "$(omedian "$name:ffmpeg:16")" "$(echo "$(omedian "$name:wavfx:16") / $(omedian "$name:ffmpeg:16")" | bc -l)"
+done
+rss=$(/usr/bin/time -f %M "$wavfx" distort "$work/tone.wav" "$out" -12dB --oversample 16 -y 2>&1 >/dev/null | tail -1)
+echo "peak resident memory at --oversample 16: $rss KiB"
+rm -f "$work/tone.wav" "$work/pink.wav"
+
+echo
 echo "Peak resident memory of wavfx distort (ffmpeg's layout)"
 printf '| %-10s | %12s |\n' "input" "peak RSS KiB"
 printf '|%s|%s|\n' "------------" "--------------"

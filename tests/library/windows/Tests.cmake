@@ -55,13 +55,14 @@ set_tests_properties(windows_recorder_strict_winmm windows_library_strict_winmm 
 
 # wavfx.exe from the command line: the output rule, the pipes to and from the
 # library, standard streams (the CLI suite's rows that do not need POSIX).
-find_package(Python3 COMPONENTS Interpreter REQUIRED)
 add_test(NAME wavfx_cli_wine
-  COMMAND ${Python3_EXECUTABLE} -m unittest -v
+  COMMAND ${VWD_TEST_PYTHON} -m unittest -v
     test_distort.DistortTest.test_distort_reports_and_clips
     test_distort.DistortTest.test_distort_through_pipes_fifos_and_standard_streams
     test_output_rule.OutputRuleTest.test_one_output_rule_and_nothing_left_behind
     test_output_rule.OutputRuleTest.test_text_for_other_programs_is_valid
+    test_oversample.OversampleTest.test_tones_lose_their_aliases_and_keep_the_clip
+    test_oversample.OversampleTest.test_pipes_and_batches_give_what_a_file_gives
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/wavfx/cli)
 set_tests_properties(wavfx_cli_wine PROPERTIES TIMEOUT 600 ENVIRONMENT
   "WAVFX=$<TARGET_FILE:wavfx>;WAVFX_EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR};WAVFX_WINDOWS=1;WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/wineprefix")

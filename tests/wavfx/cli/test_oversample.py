@@ -135,6 +135,17 @@ class OversampleTest(WavfxCase):
         self.assertNotEqual(self.read("out.wav"), plain, "oversampling changed what it clipped")
         self.assertEqual(run("distort", self.path("burst.wav"), "-", "16000", "--oversample", "1").stdout, plain)
 
+    def test_a_nan_stays_and_an_infinity_becomes_the_ceiling_with_no_spread(self):
+        tone_file(self.path("f.wav"), 8000, 1031, 32, seconds=0.25)
+        data = bytearray(self.read("f.wav"))
+        for at, value in ((100, float("nan")), (300, float("inf")), (500, -float("inf"))):
+            struct.pack_into("<f", data, 44 + 4 * at, value)
+        self.write("f.wav", bytes(data))
+        y = samples(self.distort(self.path("f.wav"), "g.wav", "0.5", "--oversample", "16"), 32)[:, 0]
+        self.assertEqual(self.read("g.wav")[44 + 400:44 + 404], bytes(data[44 + 400:44 + 404]), "NaN, bit for bit")
+        self.assertEqual((y[300], y[500]), (0.5, -0.5))
+        self.assertTrue(np.isfinite(np.delete(y, 100)).all() and np.abs(np.delete(y, 100)).max() <= 0.5)
+
     def test_pipes_and_batches_give_what_a_file_gives(self):
         tone_file(self.path("a.wav"), 44100, 1999, 24, seconds=0.5, channels=2)
         single = self.read(os.path.basename(self.distort(self.path("a.wav"), "single.wav", "-9dB", "--oversample",

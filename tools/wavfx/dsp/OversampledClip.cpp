@@ -18,6 +18,8 @@ namespace {
 #define WAVFX_WITH_AVX2
 #endif
 
+constexpr double Pi = 3.14159265358979323846;
+
 // Zeros on either side of each phase: more than any tap shifts.
 constexpr std::size_t Margin = 32;
 // The rounds after the first clip this much below the ceiling, with this weight.
@@ -81,7 +83,7 @@ std::vector<double> Lowpass(int half, double cutoff, double beta) {
     std::vector<double> h(static_cast<std::size_t>(2 * half + 1));
     for (int i = -half; i <= half; ++i) {
         const double x = 2.0 * cutoff * i, r = static_cast<double>(i) / half;
-        const double sinc = i == 0 ? 1.0 : std::sin(M_PI * x) / (M_PI * x);
+        const double sinc = i == 0 ? 1.0 : std::sin(Pi * x) / (Pi * x);
         h[static_cast<std::size_t>(i + half)] = 2.0 * cutoff * sinc * BesselI0(beta * std::sqrt(1.0 - r * r)) / BesselI0(beta);
     }
     return h;

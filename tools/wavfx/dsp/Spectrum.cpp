@@ -5,13 +5,19 @@
 
 namespace wavfx::dsp {
 
+namespace {
+
+constexpr double Pi = 3.14159265358979323846;
+
+}  // namespace
+
 Spectrum::Spectrum(std::size_t size, unsigned channels)
     : size_(size), window_(size), pending_(channels), power_(size / 2 + 1, 0.0), work_(size), twiddles_(size / 2) {
     for (std::size_t i = 0; i < size; ++i) {
-        const double x = 2.0 * M_PI * static_cast<double>(i) / static_cast<double>(size);
+        const double x = 2.0 * Pi * static_cast<double>(i) / static_cast<double>(size);
         window_[i] = static_cast<float>(0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x));
     }
-    for (std::size_t i = 0; i < size / 2; ++i) twiddles_[i] = std::polar(1.0, -2.0 * M_PI * static_cast<double>(i) / static_cast<double>(size));
+    for (std::size_t i = 0; i < size / 2; ++i) twiddles_[i] = std::polar(1.0, -2.0 * Pi * static_cast<double>(i) / static_cast<double>(size));
 }
 
 void Spectrum::Add(const float* samples, std::size_t frames) {
