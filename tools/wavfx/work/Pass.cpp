@@ -302,7 +302,7 @@ bool ClipThrough(Source& input, const PassPlan& plan, const SampleFormat& format
     if (oversample > 1) clipper.emplace(format, ceiling, oversample);
     // What the clipper hands back, a block behind what it was given.
     auto put = [&](const unsigned char* bytes, std::size_t n) {
-        if (std::fwrite(bytes, 1, n, sink) == n) return true;
+        if (n == 0 || std::fwrite(bytes, 1, n, sink) == n) return true;  // nothing ready may be no buffer at all
         result = WriteFailed(output);
         return false;
     };
