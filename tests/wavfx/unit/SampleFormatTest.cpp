@@ -1,5 +1,6 @@
 // The sample kernels against a plain model, format by format: a threshold's
 // ceiling at each resolution, the clip and its count, ranges and decoding.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -66,6 +67,25 @@ TEST(SampleFormat, EachFormatClipsAtItsOwnCeilingAndCountsWhatChanged) {
             EXPECT_NEAR(ranges[1].high / scale, 0.5, 1.0 / 128);
             EXPECT_NEAR(ranges[1].low / scale, 0.25, 1.0 / 128);
         }
+    }
+}
+
+// The oversampled clip's last step: a correction added, then the ceiling; no correction, the plain clip.
+TEST(SampleFormat, CorrectionsMoveSamplesWithinTheCeilingAndNoneMeansThePlainClip) {
+    const std::vector<double> in = {0.25, 0.6, -0.1, 0.75}, model = {0.25, 0.45, -0.5, 0.5};
+    const std::vector<float> correction = {0.0f, -0.15f, -0.5f, 0.0f};
+    wavfx::Threshold half;
+    std::string error;
+    ASSERT_TRUE(wavfx::ParseThreshold("0.5", half, error));
+    for (const Coding coding : {Coding::U8, Coding::S16, Coding::S24, Coding::S32, Coding::F32, Coding::F64}) {
+        SCOPED_TRACE(static_cast<int>(coding));
+        std::vector<unsigned char> bytes = Code(coding, in);
+        const std::vector<unsigned char> untouched(bytes.begin(), bytes.begin() + bytes.size() / 4);
+        EXPECT_EQ(wavfx::ClipCorrected(coding, bytes.data(), in.size(), correction.data(), wavfx::CeilingFor(half, coding)), 3u);
+        EXPECT_TRUE(std::equal(untouched.begin(), untouched.end(), bytes.begin())) << "no correction, no change";
+        std::vector<float> decoded(in.size());
+        wavfx::DecodeSamples(coding, bytes.data(), in.size(), decoded.data());
+        for (std::size_t i = 0; i < in.size(); ++i) EXPECT_NEAR(decoded[i], model[i], 1.0 / 127);
     }
 }
 
