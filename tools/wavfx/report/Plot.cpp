@@ -257,7 +257,9 @@ bool WriteSpectra(const PlotRequest& request, Trace& in, Trace& out, std::FILE* 
     const bool withOut = !request.out.empty();
     if (!SpectrumOf(in, inLevels, error)) return failedName = request.in, false;
     if (withOut && !SpectrumOf(out, outLevels, error)) return failedName = request.out, false;
-    const double rate = in.layout.sampleRate > 0 ? in.layout.sampleRate : 8000.0, low = 20.0, high = rate / 2;
+    // From 20 Hz, or for a rate too low for that, two decades under half of it.
+    const double rate = in.layout.sampleRate > 0 ? in.layout.sampleRate : 8000.0, high = rate / 2;
+    const double low = std::min(20.0, high / 100);
     // Down to the quietest column, in 20 dB steps, from 60 to 200 dB below full scale.
     std::vector<double> inColumns = Columns(inLevels, rate, low, high), outColumns;
     double quietest = *std::min_element(inColumns.begin(), inColumns.end());
