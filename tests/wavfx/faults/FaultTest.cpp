@@ -398,6 +398,12 @@ TEST(Faults, DistortFromAPipe) {
     EXPECT_GT(RunScenario(scenario), 100);
 }
 
+TEST(Faults, DistortOversampledFromAPipe) {
+    Scenario scenario{{"distort", "-", "out.wav", "1000", "--oversample", "4"}, {}, {}, {"out.wav"}};
+    scenario.standardInput = Wav(12000, List);
+    EXPECT_GT(RunScenario(scenario), 100);
+}
+
 TEST(Faults, DistortABatchIntoAFolder) {
     EXPECT_GT(RunScenario({{"distort", "-t", "1000", "a.wav", "b.wav", "-o", "outdir", "-j", "1"},
                            {{"a.wav", Wav(8000)}, {"b.wav", Wav(6000, List)}},
