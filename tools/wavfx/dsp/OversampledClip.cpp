@@ -11,7 +11,8 @@ namespace {
 
 // The filters' kernel is also built for AVX2 on x86-64, picked at run time.
 // Each output sums its taps in the same order in every build, and nothing is
-// contracted into fused multiply-adds: the result is the same on every machine.
+// contracted into fused multiply-adds: the result is the same wherever floats are
+// single precision as they are stored (SSE, AVX, NEON, VFP).
 #if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define WAVFX_WITH_AVX2 __attribute__((target_clones("avx2", "default")))
 #else
@@ -140,7 +141,7 @@ OversampledClip::OversampledClip(unsigned factor, float ceiling) : stages_(0), c
     while ((1u << stages_) < factor) ++stages_;
     std::size_t round = GateSpread + 1;
     for (unsigned i = 0; i < stages_; ++i) {
-        // Between the file's rate and twice it: flat to 0.40 of the rate, 80 dB down from half of it,
+        // Between the file's rate and twice it: flat to 0.40 of the rate, 72 dB down from half of it,
         // so nothing folds back. Above: half-bands that keep 0 to half the file's rate from its images.
         const std::vector<double> h = i == 0 ? Lowpass(45, 0.225, 7.0) : Lowpass(i == 1 ? 11 : 7, 0.25, 8.0);
         cascade_.push_back(MakeStage(h, 1 << i));
