@@ -24,12 +24,16 @@ if os.environ.get("WAVFX_EMULATOR") and subprocess.run([*COMMAND, "--version"], 
     raise SystemExit(77)
 
 
-def wav_bytes(samples, channels=1, bits=16):
-    data = struct.pack("<%dh" % len(samples), *samples)
+def wav_of(data, channels=1, bits=16, rate=8000, coding=1, after=b""):
+    """A 44-byte-header WAV of `data` as it lies in the file (coding 1: PCM, 3: float), `after` past it."""
     block = channels * bits // 8
-    header = struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", len(data) + 36, b"WAVE", b"fmt ", 16, 1,
-                         channels, 8000, 8000 * block, block, bits, b"data", len(data))
-    return header + data
+    header = struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + len(data) + len(after), b"WAVE", b"fmt ", 16, coding,
+                         channels, rate, rate * block, block, bits, b"data", len(data))
+    return header + data + after
+
+
+def wav_bytes(samples, channels=1, bits=16):
+    return wav_of(struct.pack("<%dh" % len(samples), *samples), channels, bits)
 
 
 def ramp_sample(n):

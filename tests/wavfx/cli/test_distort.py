@@ -163,8 +163,7 @@ class DistortTest(WavfxCase):
         synth = ["synth", "0.2", "sine", "300", "sine", "500", "vol", "0.99"]
         lavfi = ["ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i", "sine=f=300:d=0.2,volume=6dB", "-ar", "8000"]
         inf = struct.pack("<6f", 0.75, float("nan"), float("inf"), float("-inf"), -0.9, 0.1)
-        self.write("inf.wav", struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + len(inf), b"WAVE", b"fmt ", 16, 3, 2, 8000,
-                                          64000, 8, 32, b"data", len(inf)) + inf)
+        self.write("inf.wav", wav_of(inf, channels=2, bits=32, coding=3))
         files = [  # name, how it is made, struct code of a sample (24-bit: "t"), full scale (0: float)
             ("u8.wav", ["sox", "-n", "-r", "8000", "-b", "8", "OUT"] + synth, "B", 128),
             ("s16-ffmpeg.wav", lavfi + ["-c:a", "pcm_s16le", "OUT"], "h", 32768),

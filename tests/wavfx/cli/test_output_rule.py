@@ -53,8 +53,7 @@ class OutputRuleTest(WavfxCase):
         import math
         import xml.etree.ElementTree as ET
         data = struct.pack("<3f", 0.5, math.inf, -0.25)
-        self.write("inf.wav", struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", len(data) + 36, b"WAVE", b"fmt ", 16, 3, 1,
-                                          8000, 32000, 4, 32, b"data", len(data)) + data)
+        self.write("inf.wav", wav_of(data, bits=32, coding=3))
         shown = json.loads(run("info", self.path("inf.wav"), "--json").stdout)
         self.assertIsNone(shown["peak"][0], "JSON has no infinity")
         name = self.write("odd\ufffe\uffff.wav", wav_bytes([0, 1000, -1000] * 400))

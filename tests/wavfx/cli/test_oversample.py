@@ -14,17 +14,13 @@ def tone_file(path, rate, hz, bits=16, seconds=1.0, channels=1, after=b""):
     loud = np.sin(2 * np.pi * hz * t)
     frames = np.stack([loud, 0.01 * np.sin(2 * np.pi * 440 * t)][:channels], 1)
     if bits == 32:
-        data, fmt = frames.astype("<f4").tobytes(), 3
+        data, coding = frames.astype("<f4").tobytes(), 3
     else:
-        full = 2 ** (bits - 1) - 1
-        ints = np.round(frames * full).astype("<i4")
+        ints = np.round(frames * (2 ** (bits - 1) - 1)).astype("<i4")
         data = ints.astype("<i2").tobytes() if bits == 16 else ints.view(np.uint8).reshape(-1, 4)[:, :3].tobytes()
-        fmt = 1
-    block = channels * bits // 8
-    header = struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + len(data) + len(after), b"WAVE", b"fmt ", 16, fmt,
-                         channels, rate, rate * block, block, bits, b"data", len(data))
+        coding = 1
     with open(path, "wb") as f:
-        f.write(header + data + after)
+        f.write(wav_of(data, channels, bits, rate, coding, after))
 
 
 def samples(path, bits, channels=1):
@@ -116,10 +112,7 @@ class OversampleTest(WavfxCase):
         loud[3000:3400] *= 9
         frames = np.round(np.stack([loud, 0.05 * np.sin(2 * np.pi * 300 * t)], 1) * 32767).astype("<i2")
         after = b"LIST" + struct.pack("<I", 6) + b"INFOab"
-        data = frames.tobytes()
-        header = struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + len(data) + len(after), b"WAVE", b"fmt ", 16, 1, 2,
-                             rate, rate * 4, 4, 16, b"data", len(data))
-        self.write("burst.wav", header + data + after)
+        self.write("burst.wav", wav_of(frames.tobytes(), 2, 16, rate, after=after))
         for factor in ("1", "4", "32"):
             with self.subTest(factor=factor):
                 out = self.distort(self.path("burst.wav"), "out.wav", "16000", "--oversample", factor)

@@ -189,7 +189,7 @@ void OversampledClip::Settle(const float* window, std::size_t length) {
             phase.resize(length_ + 2 * Margin);
             std::fill(phase.begin() + static_cast<std::ptrdiff_t>(Margin + length_), phase.end(), 0.0f);
         }
-    input_.assign(window, window + length_);
+    input_ = window;
     clipped_.assign(window, window + length_);
     // First the samples past the ceiling and their neighbours; then what the rounds before changed.
     concerned_.assign(length_ + 4 * GateSpread, 0.0f);

@@ -59,7 +59,8 @@ private:
     // rate_[s][p]: phase p of the signal at 2^s times the rate, with zero margins.
     std::vector<std::vector<std::vector<float>>> rate_;
     std::vector<const float*> rows_;
-    std::vector<float> coefficients_, input_, clipped_, concerned_, gate_;
+    const float* input_ = nullptr;  // the span being settled, as it came
+    std::vector<float> coefficients_, clipped_, concerned_, gate_;
 };
 
 }  // namespace wavfx::dsp
