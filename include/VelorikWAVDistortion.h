@@ -22,8 +22,11 @@ typedef wchar_t VwdChar16;
 #  else
 #    define VWD_API
 #  endif
-#  ifdef __cplusplus
+#  if defined(__cplusplus) && __cplusplus >= 201103L
 typedef char16_t VwdChar16;
+#  elif defined(__cplusplus)
+/* C++98/03 has no char16_t: the same 16 bits, unsigned. */
+typedef uint16_t VwdChar16;
 #  else
 #    include <uchar.h>
 typedef char16_t VwdChar16;
@@ -44,9 +47,10 @@ enum {
  * errno (on Windows GetLastError() too) as the failing system call set it, to be
  * read right after the call: ENOENT, EACCES, EISDIR, ENOSPC, EIO and so on. A null
  * path or an output naming the input leaves EINVAL; a name that cannot be converted
- * to a file name, EILSEQ. The recorder's device failures say nothing through errno.
- * A signal that interrupts a read or write is no failure: the call goes on, so a
- * host's handlers need no SA_RESTART. On success errno is unspecified.
+ * to a file name, EILSEQ. A device that does not open, take the buffer or start
+ * says nothing through errno. A signal that interrupts a read or write is no
+ * failure: the call goes on, so a host's handlers need no SA_RESTART. On success
+ * errno is unspecified.
  */
 
 #ifdef __cplusplus
@@ -76,24 +80,34 @@ VWD_API int32_t VWD_CALL WAVDistortion(const VwdChar16* inputPath, const VwdChar
  * Starts recording 8000 Hz mono 16-bit audio from the default capture device
  * into `outputPath` (created or emptied), in whole one-second blocks of 16000
  * bytes delivered on a thread of the audio service. The header is kept valid
- * after every block, so a host that dies mid-recording leaves a playable file.
+ * and durable from the start and after every block, so a host that dies
+ * mid-recording leaves a playable file.
  *
  * Returns StatusSuccess once capture runs; StatusOpenFailed if the file cannot
- * be created (the device is not touched), a recording is already under way,
- * or the device does not open; StatusQueueFailed or StatusStartFailed if the
- * device refused the buffer or the start. After 1, 2 or 3 from the device,
- * SoundRecorderStop still finishes a valid empty WAV file.
+ * be created or cannot take its header (a full disk: errno says why; the device
+ * is not touched), a recording is already under way, or the device does not
+ * open; StatusQueueFailed or StatusStartFailed if the device refused the buffer
+ * or the start. After 1, 2 or 3 from the device, SoundRecorderStop still
+ * finishes a valid empty WAV file.
  *
- * One recording at a time per process; call Start and Stop from one thread.
+ * A recording that can go no further (a write fails, the capture device fails
+ * for good, or the header can count no more blocks) ends at once: the file is
+ * finished with every whole block and closed. On Linux the recorder holds an
+ * open-file-description write lock (fcntl F_OFD_SETLK) on the whole file while
+ * it writes it, so a host tells that it has ended when that lock goes.
+ *
+ * One recording at a time per process; Start and Stop may come from different
+ * threads, one call at a time.
  */
 VWD_API int32_t VWD_CALL SoundRecorderStart(const VwdChar16* outputPath);
 
 /*
  * Stops capture, appends the last partial second (padded with silence) if the
  * device returned one, writes the final header and closes the file. Returns the
- * number of 16000-byte blocks in the file; 0 when nothing was started. When a
- * write to the file failed during the recording (after which it appends no
- * more), it leaves errno as that first failure set it.
+ * number of 16000-byte blocks in the file; 0 when nothing was started. When the
+ * recording ended on a failure, it leaves errno as that first failure set it:
+ * a write's (ENOSPC, EIO, ...) or the capture device's (on Linux ALSA's
+ * reason, EIO for a sound server that died; ENODEV where the system gives none).
  */
 VWD_API int32_t VWD_CALL SoundRecorderStop(void);
 

@@ -69,7 +69,10 @@ int32_t WAVDistortion(const VwdChar16* inputPath, const VwdChar16* outputPath,
 
     if (!CloseBoth(input, output, CopyClipped(input, output, ThresholdFromArgument(threshold))))
         return StatusIOFailed;
+    // Flushed at once: a host may end without flushing C's buffers (Go, _exit), and
+    // one whose own output is interleaved sees the line where it happened.
     std::fputs(DistortionSuccessLine, stdout);
+    std::fflush(stdout);
     return StatusSuccess;
 }
 

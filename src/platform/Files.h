@@ -23,7 +23,9 @@ using FileHandle = std::intptr_t;
 constexpr FileHandle NoFile = -1;
 
 struct FileOps {
-    FileHandle (*create)(const VwdChar16* name) noexcept;  // for writing; creates or empties
+    // For writing; creates or empties. On POSIX the file is locked for writing (an
+    // advisory open-file-description lock) until closed.
+    FileHandle (*create)(const VwdChar16* name) noexcept;
     // All of `size` bytes, or false.
     bool (*writeAt)(FileHandle file, std::uint64_t offset, const void* bytes, std::size_t size) noexcept;
     // What was written is on stable storage (a file that cannot be synced, like a

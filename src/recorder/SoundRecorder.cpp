@@ -40,8 +40,9 @@ struct Recording {
     unsigned char captureBuffers[RecorderBufferCount][RecorderBlockBytes]{};
     int32_t blockCount{};
     bool deviceOpen{};
-    bool appendEnded{};  // a failed write or the cap: nothing more is appended
-    int writeError{};    // the first failed write's errno, which stop leaves for the host
+    bool appendEnded{};  // a write failed, or the header counts no more: nothing more is appended
+    bool deviceLost{};   // the device takes no buffer back: what it gave is kept, nothing more comes
+    int failure{};       // the first failure's errno, which stop leaves for the host
     int queue[RecorderBufferCount]{};  // buffers with the device, in the order they come back
     int queueHead{};
     int queued{};
@@ -64,18 +65,23 @@ bool WriteAt(std::uint64_t offset, const void* bytes, std::size_t size) noexcept
     return seams.files->writeAt(state.file, offset, bytes, size);
 }
 
-// Nothing more is appended after a failed write; its reason is kept for stop to leave in errno.
+void Failed(int why) noexcept {
+    if (state.failure == 0) state.failure = why;
+}
+
 void WriteFailed() noexcept {
-    if (state.writeError == 0) state.writeError = errno != 0 ? errno : EIO;
+    Failed(errno != 0 ? errno : EIO);
     state.appendEnded = true;
 }
 
-void WritePlaceholder() noexcept {
+// A recording that can go no further ends at once rather than waiting for stop:
+// its file is finished and closed, which a host sees (the file's lock goes).
+bool CanGoOn() noexcept { return !shared.stopping.load() && !state.appendEnded && !state.deviceLost; }
+
+bool WritePlaceholder() noexcept {
     unsigned char bytes[WAVHeaderSize];
     WAVHeaderSerialise(state.header, bytes);
-    state.writeError = 0;
-    state.appendEnded = false;
-    if (!WriteAt(0, bytes, sizeof bytes)) WriteFailed();
+    return WriteAt(0, bytes, sizeof bytes);
 }
 
 // The header for the blocks counted so far, made durable: the file is a valid
@@ -105,10 +111,12 @@ void AppendBlock(const unsigned char* block) noexcept {
         state.appendEnded = true;
 }
 
+// False, with errno as the wave input left it (0 where it tells nothing), when refused.
 bool Queue(int index) noexcept {
     AssertOnRecorderThread();
     WAVEHDR& buffer = state.bufferHeaders[index];
     buffer.dwBytesRecorded = 0;
+    errno = 0;
     if (waveInAddBuffer(state.device, &buffer, sizeof buffer) != MMSYSERR_NOERROR) return false;
     state.queue[(state.queueHead + state.queued) % RecorderBufferCount] = index;
     ++state.queued;
@@ -134,7 +142,12 @@ void TakeReturned() noexcept {
             std::memset(block + recorded, 0, RecorderBlockBytes - recorded);
             AppendBlock(block);
         }
-        if (!shared.stopping.load() && !state.appendEnded) Queue(index);
+        // A device that takes no buffer back has failed (a sound server that died, a
+        // microphone unplugged): what it gave back before is still appended.
+        if (CanGoOn() && !Queue(index)) {
+            Failed(errno != 0 ? errno : ENODEV);
+            state.deviceLost = true;
+        }
     }
 }
 
@@ -168,24 +181,28 @@ void RefuseCallbacks() noexcept {
     while (shared.callbacksRunning.load() != 0) std::this_thread::yield();
 }
 
+// The header for the kept blocks is durable before the cut drops a block whose
+// write failed part-way: a power cut between them leaves a valid file either way.
+void FinishFile() noexcept {
+    if (!WriteHeader() || !seams.files->cut(state.file, DataEnd()) || !seams.files->sync(state.file)) WriteFailed();
+    seams.files->close(state.file);
+    state.file = platform::NoFile;
+}
+
+// Runs until stop, or until the recording can go no further; either way the
+// file is finished here, so stop only waits for this thread.
 void RecorderThread(void*) noexcept {
     onRecorderThread = true;
     shared.startResult = SoundRecorderOpenDevice();
-    // Valid and durable before the first block, whatever the placeholder held.
-    if (!WriteHeader()) WriteFailed();
     platform::EventRaise(shared.reported);
 
-    while (!shared.stopping.load()) {
+    while (CanGoOn()) {
         platform::EventWait(shared.wake, IdleWaitMs);
         TakeReturned();
     }
     ReleaseDevice();
     RefuseCallbacks();
-    // The header for the kept blocks is durable before the cut drops a block whose
-    // write failed part-way: a power cut between them leaves a valid file either way.
-    if (!WriteHeader() || !seams.files->cut(state.file, DataEnd()) || !seams.files->sync(state.file)) WriteFailed();
-    seams.files->close(state.file);
-    state.file = platform::NoFile;
+    FinishFile();
 }
 
 // A driver that kept buffers at the last stop may still write into them: they
@@ -199,7 +216,7 @@ bool BuffersHeldByADriver() noexcept {
 }  // namespace
 
 int32_t SoundRecorderStart(const VwdChar16* path) noexcept {
-    if (path == nullptr) return StatusOpenFailed;
+    if (path == nullptr) return errno = EINVAL, StatusOpenFailed;
     int idle = PhaseIdle;
     if (!shared.phase.compare_exchange_strong(idle, PhaseStarting)) return StatusOpenFailed;
     if (BuffersHeldByADriver()) {
@@ -213,7 +230,19 @@ int32_t SoundRecorderStart(const VwdChar16* path) noexcept {
         shared.phase.store(PhaseIdle);
         return StatusOpenFailed;
     }
-    WritePlaceholder();  // zeros first, later the previous recording's header
+    // The placeholder (zeros first, later the previous recording's header), then the
+    // header for no blocks, durable: valid before the first block whatever happens. A
+    // file that cannot take them cannot hold a recording (a full disk): refused before the device.
+    if (!WritePlaceholder() || !WriteHeader()) {
+        const int why = errno;
+        seams.files->close(state.file);
+        state.file = platform::NoFile;
+        shared.phase.store(PhaseIdle);
+        errno = why;
+        return StatusOpenFailed;
+    }
+    state.failure = 0;
+    state.appendEnded = state.deviceLost = false;
     state.deviceOpen = false;
     shared.stopping.store(false);
     state.queueHead = state.queued = 0;
@@ -222,8 +251,7 @@ int32_t SoundRecorderStart(const VwdChar16* path) noexcept {
 
     if (!platform::EventInit(shared.wake) || !platform::EventInit(shared.reported) ||
         !platform::ThreadStart(shared.thread, RecorderThread, nullptr)) {
-        // Nothing can run the recording: leave a finished empty file and stay idle.
-        WriteHeader();
+        // Nothing can run the recording: leave the finished empty file and stay idle.
         seams.files->close(state.file);
         state.file = platform::NoFile;
         shared.phase.store(PhaseIdle);
@@ -299,7 +327,7 @@ int32_t SoundRecorderStop() noexcept {
     platform::EventRaise(shared.wake);
     platform::ThreadJoin(shared.thread);
     const int32_t blocks = state.blockCount;
-    const int why = state.writeError;
+    const int why = state.failure;
     shared.phase.store(PhaseIdle);
     if (why != 0) errno = why;
     return blocks;

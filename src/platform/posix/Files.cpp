@@ -18,8 +18,9 @@ FileHandle OpenForReading(const char* narrowName) noexcept {
     const int fd = OpenFile(narrowName, O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) return NoFile;
     struct stat info;
-    if (Calls().fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        const int why = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    const bool known = Calls().fstat(fd, &info) == 0;
+    if (!known || S_ISDIR(info.st_mode)) {
+        const int why = known ? EISDIR : errno;
         CloseDescriptor(fd);
         errno = why;
         return NoFile;
@@ -56,7 +57,11 @@ FileHandle Create(const VwdChar16* name) noexcept {
         errno = EILSEQ;
         return NoFile;
     }
-    return OpenForWriting(narrow);
+    const FileHandle file = OpenForWriting(narrow);
+    // Locked while the recorder writes it, so that a host sees when it lets go. A file
+    // system without locks records all the same.
+    if (file != NoFile) LockForWriting(static_cast<int>(file));
+    return file;
 }
 
 bool WriteAt(FileHandle file, std::uint64_t offset, const void* bytes, std::size_t size) noexcept {

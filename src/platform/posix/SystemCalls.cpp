@@ -12,6 +12,8 @@ namespace {
 
 int Open(const char* name, int flags, mode_t mode) { return ::open(name, flags, mode); }
 
+int Fcntl(int fd, int command, struct flock* range) { return ::fcntl(fd, command, range); }
+
 std::atomic<const SystemCalls*> inForce{&RealSystemCalls};
 
 // A transfer that moved nothing yet reported no error would loop for ever: it is an error.
@@ -35,7 +37,7 @@ bool PutAll(const void* bytes, std::size_t size, Put put) noexcept {
 
 }  // namespace
 
-const SystemCalls RealSystemCalls = {Open, ::read, ::write, ::pwrite, ::fstat, ::stat, ::fdatasync, ::ftruncate, ::close};
+const SystemCalls RealSystemCalls = {Open, ::read, ::write, ::pwrite, ::fstat, ::stat, ::fdatasync, ::ftruncate, ::close, Fcntl};
 
 const SystemCalls& Calls() noexcept { return *inForce.load(); }
 
@@ -88,5 +90,12 @@ bool Truncate(int fd, std::uint64_t size) noexcept {
 }
 
 bool CloseDescriptor(int fd) noexcept { return Calls().close(fd) == 0 || errno == EINTR; }
+
+bool LockForWriting(int fd) noexcept {
+    struct flock whole = {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    return Calls().fcntl(fd, F_OFD_SETLK, &whole) == 0;
+}
 
 }  // namespace velorik::platform

@@ -4,6 +4,7 @@
 // is retried, a short transfer continues, and a failure keeps its errno.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -22,6 +23,7 @@ struct SystemCalls {
     int (*fdatasync)(int fd);
     int (*ftruncate)(int fd, off_t size);
     int (*close)(int fd);
+    int (*fcntl)(int fd, int command, struct flock* range);  // locks only
 };
 
 // The table in force: the system's own unless a test put another in place.
@@ -52,5 +54,9 @@ bool SyncData(int fd) noexcept;
 bool Truncate(int fd, std::uint64_t size) noexcept;
 // An EINTR from close has released the descriptor all the same: no retry, no failure.
 bool CloseDescriptor(int fd) noexcept;
+// Marks the whole file as being written by this descriptor until it is closed (an
+// open-file-description lock: advisory, and seen by other descriptors of this process
+// too). False where the file system keeps no locks or another writer holds one.
+bool LockForWriting(int fd) noexcept;
 
 }  // namespace velorik::platform

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 #include "AlsaRead.h"
 #include "WaveIn.h"
@@ -26,6 +27,15 @@ constexpr unsigned RingSeconds = 3;      // samples wait here while no buffer is
 constexpr int MaxPollDescriptors = 8;
 // A device that signals nothing is asked again this often.
 constexpr int PollMilliseconds = 200;
+// An overrun recovered again and again for this long with no sample between is
+// a device that is gone: PipeWire's ALSA plugin tells its server's death so.
+constexpr long long GoneAfterMilliseconds = 250;
+
+long long NowMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 }  // namespace
 
@@ -44,6 +54,8 @@ struct HWAVEIN__ {
     WAVEHDR* head;
     WAVEHDR* tail;
     bool capturing;
+    int failure;  // the errno of a failure capture cannot recover from; 0 while it can go on
+    long long recoveringSince;  // the first of the overruns since the last sample, or 0
     bool stopRequested;
     bool resetRequested;
     bool quit;
@@ -143,8 +155,19 @@ snd_pcm_sframes_t WaitForSamples(HWAVEIN device) {
         }
         unsigned short events = 0;
         snd_pcm_poll_descriptors_revents(device->pcm, fds, static_cast<unsigned>(count), &events);
-        if ((events & POLLERR) != 0) return -EPIPE;
+        // An error or a hang-up is an overrun to recover from; a device that is gone
+        // fails the recovery with its own reason.
+        if ((events & (POLLERR | POLLHUP | POLLNVAL)) != 0) return -EPIPE;
     }
+}
+
+// A device that cannot go on (a sound server that died, a device unplugged) gives
+// every buffer back at once, the one being filled with what it holds, and refuses
+// more with its reason in errno: the client learns of it now, not from silence.
+void Fail(HWAVEIN device, int error) {
+    device->failure = error;
+    EndCapture(device);
+    GiveBack(device, TakeQueue(device));
 }
 
 // Reads what ALSA holds into the head buffer, waiting for it with the lock released.
@@ -163,11 +186,16 @@ void ReadChunk(HWAVEIN device) {
         pthread_mutex_lock(&device->lock);
         if (got == 0) return;  // woken: the loop sees why
         if (got < 0) {
-            // An overrun (or a suspend) is recovered and capture goes on; any
-            // other failure ends capture quietly.
-            if (snd_pcm_recover(device->pcm, static_cast<int>(got), 1) < 0) device->capturing = false;
+            // An overrun (or a suspend) is recovered and capture goes on.
+            const int recovered = snd_pcm_recover(device->pcm, static_cast<int>(got), 1);
+            if (device->recoveringSince == 0) device->recoveringSince = NowMilliseconds();
+            if (recovered < 0)
+                Fail(device, -recovered);
+            else if (NowMilliseconds() - device->recoveringSince > GoneAfterMilliseconds)
+                Fail(device, ENODEV);
             return;
         }
+        device->recoveringSince = 0;
         buffer->dwBytesRecorded += static_cast<DWORD>(got) * device->frameBytes;
         if ((buffer->dwBufferLength - buffer->dwBytesRecorded) >= device->frameBytes) return;
     }
@@ -331,7 +359,10 @@ MMRESULT waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh) {
     if (pwh == nullptr || cbwh < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
     pthread_mutex_lock(&hwi->lock);
     MMRESULT result = MMSYSERR_NOERROR;
-    if ((pwh->dwFlags & WHDR_PREPARED) == 0) {
+    if (hwi->failure != 0) {
+        errno = hwi->failure;
+        result = MMSYSERR_NODRIVER;
+    } else if ((pwh->dwFlags & WHDR_PREPARED) == 0) {
         result = WAVERR_UNPREPARED;
     } else if ((pwh->dwFlags & WHDR_INQUEUE) != 0) {
         result = WAVERR_STILLPLAYING;
@@ -354,7 +385,10 @@ MMRESULT waveInStart(HWAVEIN hwi) {
     if (!Valid(hwi)) return MMSYSERR_INVALHANDLE;
     pthread_mutex_lock(&hwi->lock);
     MMRESULT result = MMSYSERR_NOERROR;
-    if (!hwi->capturing) {
+    if (hwi->failure != 0) {
+        errno = hwi->failure;
+        result = MMSYSERR_NODRIVER;
+    } else if (!hwi->capturing) {
         if (snd_pcm_prepare(hwi->pcm) < 0)
             result = MMSYSERR_ERROR;
         else

@@ -115,6 +115,30 @@ TEST_F(Distortion, SuccessLineOncePerCall) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), SuccessLine + SuccessLine + SuccessLine);
 }
 
+// A host whose output is a pipe and that ends without flushing C's buffers (Go does,
+// as _exit does) still gets the line, before what it writes itself afterwards.
+TEST_F(Distortion, SuccessLineReachesAPipeAtOnce) {
+    WriteFile(dir.Path("in.wav"), MakeWav({1, 2, 3}));
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(pipeEnds[1], STDOUT_FILENO);
+        const int32_t status = lib.WAVDistortion(Utf16(dir.Path("in.wav")).c_str(), Utf16(dir.Path("o.wav")).c_str(), 9);
+        (void)!write(STDOUT_FILENO, "host\n", 5);
+        _exit(status == StatusSuccess ? 0 : 1);
+    }
+    close(pipeEnds[1]);
+    std::string seen;
+    char run[256];
+    for (ssize_t got; (got = read(pipeEnds[0], run, sizeof run)) > 0;) seen.append(run, static_cast<std::size_t>(got));
+    close(pipeEnds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(seen, SuccessLine + "host\n");
+}
+
 TEST_F(Distortion, FilesThatDoNotOpenLoseNothing) {
     const Bytes original = MakeWav({500, -500});
     WriteFile(dir.Path("in.wav"), original);

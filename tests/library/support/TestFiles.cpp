@@ -46,6 +46,16 @@ TempDir::~TempDir() {
         FTW_DEPTH | FTW_PHYS);
 }
 
+bool HeldForWriting(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct flock probe = {};
+    probe.l_type = F_RDLCK;
+    probe.l_whence = SEEK_SET;
+    const bool held = fd >= 0 && fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    if (fd >= 0) close(fd);
+    return held;
+}
+
 Bytes ReadFile(const std::string& path) {
     Bytes bytes;
     std::FILE* file = std::fopen(path.c_str(), "rb");

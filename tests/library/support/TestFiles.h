@@ -43,6 +43,8 @@ private:
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
 bool Exists(const std::string& path);
+// Whether a descriptor holds a write lock on the file (the recorder's, while it writes it).
+bool HeldForWriting(const std::string& path);
 std::basic_string<VwdChar16> Utf16(const std::string& utf8);
 
 // A canonical 44-byte 8000 Hz mono 16-bit header followed by `samples`.

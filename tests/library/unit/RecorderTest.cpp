@@ -196,9 +196,24 @@ TEST_F(Recorder, StopWithNothingStartedTwiceOrConcurrentlyTouchesNothing) {
     ExpectWavOf(dir.Path("s.wav"), {RampBlock(0)});
 }
 
-TEST_F(Recorder, UncreatableFileIsRefusedBeforeTheDevice) {
-    EXPECT_EQ(Start("missing-dir/x.wav"), StatusOpenFailed);
+TEST_F(Recorder, FileThatCannotBeCreatedOrTakeItsHeaderIsRefusedBeforeTheDevice) {
+    const struct {
+        const char* what;
+        std::basic_string<VwdChar16> path;
+        int error;
+    } cases[] = {
+        {"missing folder", Utf16(dir.Path("missing-dir/x.wav")), ENOENT},
+        {"full disk", Utf16("/dev/full"), ENOSPC},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        errno = 0;
+        EXPECT_EQ(SoundRecorderStart(c.path.c_str()), StatusOpenFailed);
+        EXPECT_EQ(errno, c.error);
+    }
+    errno = 0;
     EXPECT_EQ(SoundRecorderStart(nullptr), StatusOpenFailed);
+    EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(Counts().opens, 0);
     EXPECT_EQ(SoundRecorderStop(), 0);
     EXPECT_EQ(Start("fine.wav"), StatusSuccess) << "the recorder stayed idle";
@@ -211,35 +226,47 @@ TEST_F(Recorder, NameOutsideTheNarrowRangeIsRecordedTo) {
     ExpectWavOf(dir.Path("nagranie-ą-音.wav"), {RampBlock(0)});
 }
 
-TEST_F(Recorder, DiskFillingMidBlockKeepsCountAndFileInStep) {
-    // A file-size limit fails the third block's write part-way, as a full disk would.
-    const FileSizeLimit limit(44 + 2 * 16000 + 5000);
-    ASSERT_TRUE(limit.Took());
-    ASSERT_EQ(Start("full.wav"), StatusSuccess);
-    for (int b = 0; b < 4; ++b) ASSERT_TRUE(Deliver(RecorderBlockBytes));
-    const int32_t blocks = SoundRecorderStop();
-    EXPECT_EQ(blocks, 2);
-    ExpectWavOf(dir.Path("full.wav"), {RampBlock(0), RampBlock(8000)});
-}
-
-TEST_F(Recorder, WritesToAFullDeviceCountNothing) {
-    ASSERT_EQ(SoundRecorderStart(Utf16("/dev/full").c_str()), StatusSuccess);
-    EXPECT_TRUE(Deliver(RecorderBlockBytes));
-    EXPECT_EQ(SoundRecorderStop(), 0);
-}
-
-TEST_F(Recorder, DeviceRefusingBuffersBackEndsTheRecordingWhenTheQueueRunsDry) {
-    StrictScript script{};
-    script.addsAccepted = RecorderBufferCount;
-    ResetDevice(script);
-    ASSERT_EQ(Start("refused.wav"), StatusSuccess);
+// Delivers blocks until the device holds no buffer: how many it took.
+int DeliverAll(int most) {
     int delivered = 0;
-    while (Deliver(RecorderBlockBytes, 300)) ++delivered;
-    EXPECT_EQ(delivered, RecorderBufferCount);
-    EXPECT_EQ(SoundRecorderStop(), RecorderBufferCount);
-    std::vector<Bytes> blocks;
-    for (int b = 0; b < RecorderBufferCount; ++b) blocks.push_back(RampBlock(8000u * b));
-    ExpectWavOf(dir.Path("refused.wav"), blocks);
+    while (delivered < most && Deliver(RecorderBlockBytes, 300)) ++delivered;
+    return delivered;
+}
+
+// A recording that can go no further ends at once: the device is released, the
+// file finished and let go (its lock gone) before any stop, and stop says why.
+TEST_F(Recorder, WhatCanGoNoFurtherEndsAtOnceAndStopSaysWhy) {
+    const FileSizeLimit limit(44 + 2 * 16000 + 5000);  // the third block's write fails part-way
+    ASSERT_TRUE(limit.Took());
+    StrictScript refusing{};
+    refusing.addsAccepted = RecorderBufferCount;  // no buffer handed back is taken
+    const struct {
+        const char* what;
+        StrictScript script;
+        int delivered;
+        int32_t blocks;
+        int error;
+    } cases[] = {
+        {"the disk fills", {}, 3, 2, EFBIG},
+        {"the device takes no buffer back", refusing, 1, 1, ENODEV},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetDevice(c.script);
+        ASSERT_EQ(Start("ended.wav"), StatusSuccess);
+        EXPECT_TRUE(HeldForWriting(dir.Path("ended.wav")));
+        EXPECT_EQ(DeliverAll(c.delivered), c.delivered);
+        for (int i = 0; i < 200 && HeldForWriting(dir.Path("ended.wav")); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_FALSE(HeldForWriting(dir.Path("ended.wav")));
+        EXPECT_FALSE(Counts().deviceOpen);
+        errno = 0;
+        EXPECT_EQ(SoundRecorderStop(), c.blocks);
+        EXPECT_EQ(errno, c.error);
+        std::vector<Bytes> blocks;
+        for (int b = 0; b < c.blocks; ++b) blocks.push_back(RampBlock(8000u * b));
+        ExpectWavOf(dir.Path("ended.wav"), blocks);
+    }
 }
 
 TEST_F(Recorder, LateCallbacksTouchNothingAndADeadDriverDoesNotHangStop) {
@@ -282,7 +309,7 @@ TEST_F(Recorder, AppendingStopsAtTheLargestCountTheHeaderHolds) {
     nearTheCap.firstBlockCount = RecorderMaxBlocks - 2;
     const RecorderSeamsScope scope(nearTheCap);
     ASSERT_EQ(SoundRecorderStart(Utf16("/dev/null").c_str()), StatusSuccess);
-    for (int b = 0; b < 3; ++b) ASSERT_TRUE(Deliver(RecorderBlockBytes));
+    DeliverAll(3);  // the third comes after the recording ended at the cap
     EXPECT_EQ(SoundRecorderStop(), RecorderMaxBlocks);
     EXPECT_EQ(SoundRecorderView().header->dataSize, 4294960000u);
     EXPECT_EQ(SoundRecorderView().header->riffSize, 4294960036u);

@@ -72,6 +72,7 @@ const SystemCalls Faulty = {
         const int status = RealSystemCalls.close(fd);  // released either way, as Linux does
         return Strike(Interrupt) ? Failure() : status;
     },
+    [](int fd, int command, struct flock* range) { return Strike(Stat) ? Failure() : RealSystemCalls.fcntl(fd, command, range); },
 };
 
 struct Scenario {

@@ -1,6 +1,7 @@
 // The wave input layer on its own, over real ALSA fed from a file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -156,6 +157,32 @@ TEST(WaveInAlsaOverrun, RecordingGoesOnAndTheFileStaysValid) {
     const Bytes file = ReadFile(path);
     ASSERT_EQ(file.size(), 44u + 16000u * blocks);
     EXPECT_EQ(ReadU32(file, 40), 16000u * blocks);
+}
+
+snd_pcm_sframes_t FailForGoodAfterTwoBlocks(snd_pcm_t* pcm, void* buffer, snd_pcm_uframes_t frames) {
+    static std::atomic<snd_pcm_uframes_t> read{0};
+    if (read >= 2 * 8000 + 3000) return -EIO;  // a sound server that died mid-block
+    const snd_pcm_sframes_t got = snd_pcm_readi(pcm, buffer, frames);
+    if (got > 0) read += static_cast<snd_pcm_uframes_t>(got);
+    return got;
+}
+
+TEST(WaveInAlsaFailure, EndsTheRecordingAtOnceWithTheDevicesReason) {
+    TempDir dir;
+    AlsaFileDevice alsa(dir, 1200);
+    const velorik::platform::AlsaReadScope failing(FailForGoodAfterTwoBlocks);
+    const std::string path = dir.Path("failed.wav");
+    ASSERT_EQ(velorik::SoundRecorderStart(Utf16(path).c_str()), StatusSuccess);
+    for (int i = 0; i < 5000 && HeldForWriting(path); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_FALSE(HeldForWriting(path)) << "finished and let go without a stop";
+    errno = 0;
+    const int32_t blocks = velorik::SoundRecorderStop();
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(blocks, 3) << "two whole blocks and the one cut short, padded";
+    const Bytes file = ReadFile(path);
+    ASSERT_EQ(file.size(), 44u + 16000u * 3);
+    EXPECT_EQ(ReadU32(file, 40), 16000u * 3);
+    EXPECT_TRUE(std::all_of(file.end() - 8000, file.end(), [](unsigned char b) { return b == 0; })) << "silence";
 }
 
 }  // namespace
