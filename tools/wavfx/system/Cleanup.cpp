@@ -28,6 +28,7 @@ volatile std::sig_atomic_t requested = 0;
 extern "C" void OnSignal(int number) {
     if (finishFirst.load() && requested == 0) {
         requested = 1;
+        sys::SignalArrived();
         return;
     }
     // Twice: a folder can go only once the files in it have.

@@ -17,6 +17,10 @@ void InitProcess();
 
 // Routes SIGINT, SIGTERM, SIGHUP and SIGPIPE (those the OS has) to `handler`.
 void HandleEndingSignals(void (*handler)(int));
+// A wait that a signal ends at once: the handler calls SignalArrived (safe inside
+// a handler) and WaitUnlessSignalled returns then, not when its time is up.
+void SignalArrived() noexcept;
+void WaitUnlessSignalled(unsigned milliseconds);
 // From a signal handler: removes a file or an empty folder.
 void RemoveNow(const char* path) noexcept;
 // From a signal handler: ends the process as that signal does by default.
@@ -147,6 +151,9 @@ private:
 // Why appending to `path` fails right now ("" if it does not): writes a block
 // of zeros past its end, syncs it and takes it away again, so only for a file no one writes.
 std::string WhyAppendFails(const std::string& path);
+// Whether a descriptor, of this process or another, holds a write lock on `path`
+// (the library's recorder does while it writes its file); nullopt where it cannot be told.
+std::optional<bool> HeldForWriting(const std::string& path);
 // False when the file system holding `path` has less than `bytes` free.
 bool RoomFor(const std::string& path, std::uint64_t bytes);
 

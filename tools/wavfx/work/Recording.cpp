@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <thread>
 
 #include "format/Samples.h"
 #include "io/Files.h"
@@ -43,24 +42,40 @@ int LastBlockPeak(const std::string& path, uint64_t blocks) {
     return Peak(block, got);
 }
 
-// Keeps `blocks` of a finished recording: the header for them is durable before
-// the cut, so that a power cut between the two still leaves a valid file.
-bool KeepBlocks(const std::string& path, uint64_t blocks) {
-    File file = OpenFile(path, "r+b");
+bool WriteHeaderFor(std::FILE* file, uint64_t blocks) {
     const auto header = WavHeader(static_cast<uint32_t>(blocks * BlockBytes), velorik::RecorderSampleRate, 1);
-    return file && std::fwrite(header.data(), 1, header.size(), file.get()) == header.size() && sys::Sync(file.get()) &&
-           sys::Cut(file.get(), HeaderBytes + blocks * BlockBytes) && sys::Sync(file.get()) &&
-           std::fclose(file.release()) == 0;
+    return sys::Seek(file, 0) && std::fwrite(header.data(), 1, header.size(), file) == header.size() && sys::Sync(file);
 }
 
-// Why the library's recorder did not start: the file it was to record into, or the
-// device (after which it leaves a finished empty WAV: a header, which a file it
-// could not create never holds).
-int StartFailed(const std::string& path, const std::string& recording, const library::Result& started) {
-    if (started.OpenFailed() && FileSize(recording) < HeaderBytes) {
-        const std::string why = started.error.empty() ? sys::WhyAppendFails(recording) : started.error;
-        return Fail(path, "cannot be recorded into: " + (why.empty() ? std::string(started.Words()) : why));
+// Keeps `blocks` of a finished recording: the header for them is durable before
+// the cut, so that a power cut between the two still leaves a valid file. When a
+// step fails, the header counts again the whole blocks the file holds, and
+// `kept` says how many that is.
+bool KeepBlocks(const std::string& path, uint64_t blocks, uint64_t& kept) {
+    File file = OpenFile(path, "r+b");
+    if (!file) return false;
+    if (WriteHeaderFor(file.get(), blocks) && sys::Cut(file.get(), HeaderBytes + blocks * BlockBytes) &&
+        sys::Sync(file.get()) && std::fclose(file.release()) == 0) {
+        kept = blocks;
+        return true;
     }
+    const int why = errno;
+    uint64_t size = 0;
+    if (file && sys::SizeOf(file.get(), size) && size >= HeaderBytes) {
+        kept = (size - HeaderBytes) / BlockBytes;
+        WriteHeaderFor(file.get(), kept);
+    }
+    errno = why;
+    return false;
+}
+
+// Why the library's recorder did not start: the file it was to record into (it
+// says why in errno), or the device (which says nothing there). A file that cannot
+// take its header is refused before the device, and OUT stays as it was.
+int StartFailed(const std::string& path, bool existed, const library::Result& started) {
+    if (started.OpenFailed() && !started.error.empty())
+        return Fail(path, "cannot be recorded into: " + started.error +
+                              (existed ? "; it was left as it was" : "; nothing was created"));
     return Fail(sys::CaptureDeviceName(),
                 "no recording: " + std::string(started.Words()) + " (" + std::to_string(started.code) + ")");
 }
@@ -97,7 +112,8 @@ std::optional<int> Start(const std::string& path, const RecordOptions& options, 
     // recording that cannot start leaves the file as it was.
     if (!sys::CaptureDeviceReady(error)) return Fail(sys::CaptureDeviceName(), error);
     std::string why;
-    const bool created = !behindTemporary && KindOf(path, why) == Kind::Missing;
+    const bool existed = KindOf(path, why) == Kind::Regular;
+    const bool created = !behindTemporary && !existed;
     // The first signal finishes the file, from before the file exists.
     cleanup::FinishOnFirstSignal(true);
     if (!behindTemporary && lockOut(true) != 0) return 1;
@@ -113,17 +129,27 @@ std::optional<int> Start(const std::string& path, const RecordOptions& options, 
         library::StopRecording();
         std::error_code ignored;
         if (created) std::filesystem::remove(std::filesystem::u8path(path), ignored);
-        return StartFailed(path, recording, started);
+        return StartFailed(path, existed, started);
     }
     if (behindTemporary && !output.Commit(error)) {
         library::StopRecording();
-        return output.Skipped() ? Skipped(path) : Fail(path, output.Appeared() ? error : "cannot be created: " + error);
+        return output.Skipped() ? Skipped(path)
+                                : Fail(path, output.Appeared() ? error
+                                                               : (existed ? "cannot be replaced: " : "cannot be created: ") + error);
     }
     return std::nullopt;
 }
 
-// Watches the file grow until N blocks, a signal, or blocks that stop coming (true).
-bool WatchUntilDone(const std::string& path, const RecordOptions& options, bool live) {
+enum class Ended {
+    AsAsked,   // N blocks, or a signal
+    Stalled,   // no block for a while: a device that fell silent, or a write that failed
+    ByItself,  // the library finished the file: the device or a write failed, or the header is full
+};
+
+// Watches the file grow until it ends one way or another. The library's lock on the
+// file (where the system shows it) tells at once that the recording ended by itself.
+Ended WatchUntilDone(const std::string& path, const RecordOptions& options, bool live) {
+    const bool locked = sys::HeldForWriting(path).value_or(false);
     const auto begin = std::chrono::steady_clock::now();
     auto last = begin;
     // How long the recording has gone without a block while wavfx ran: a
@@ -140,13 +166,14 @@ bool WatchUntilDone(const std::string& path, const RecordOptions& options, bool 
         const double elapsed = std::chrono::duration<double>(now - begin).count();
         const double late = waited - 1.0;
         if (cleanup::FinishRequested() || (options.seconds > 0 && blocks >= static_cast<uint64_t>(options.seconds)))
-            return false;
+            return Ended::AsAsked;
+        if (locked && !sys::HeldForWriting(path).value_or(true)) return Ended::ByItself;
         // The recorder appends nothing more after a failed write: stop rather than pretend.
-        if (late > StalledSeconds || (late > LateSeconds && !sys::RoomFor(path, BlockBytes))) return true;
+        if (late > StalledSeconds || (late > LateSeconds && !sys::RoomFor(path, BlockBytes))) return Ended::Stalled;
         if (live)
             std::fprintf(stderr, "\r  %7.1f s   %llu block(s)   peak %-12s", elapsed,
                          static_cast<unsigned long long>(blocks), FormatDbfs(LastBlockPeak(path, blocks) / 32768.0).c_str());
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        sys::WaitUnlessSignalled(100);
     }
 }
 
@@ -159,22 +186,25 @@ int Record(const std::string& path, const RecordOptions& options) {
         std::fprintf(stderr, "wavfx: recording %s: 8000 Hz, mono, 16-bit PCM%s\n", Printable(path).c_str(),
                      options.seconds > 0 ? "" : " (Ctrl-C finishes the file)");
     const bool live = !options.quiet && sys::IsTerminal(stderr);
-    const bool stalled = WatchUntilDone(path, options, live);
+    const Ended ended = WatchUntilDone(path, options, live);
     const library::Stopped stopped = library::StopRecording();
     uint64_t kept = stopped.blocks;
     if (live) std::fputc('\n', stderr);
+    const auto holds = [&kept] {
+        return "the file holds " + std::to_string(kept) + " block(s), " + std::to_string(kept) + " s of audio";
+    };
     // N seconds are N blocks, whatever stop added or an unpaced device ran ahead.
-    if (options.seconds > 0 && kept > static_cast<uint64_t>(options.seconds) && !stalled) {
-        if (!KeepBlocks(path, static_cast<uint64_t>(options.seconds)))
-            return Fail(path, "cannot cut the recording to " + std::to_string(options.seconds) + " s: " + sys::LastError());
-        kept = static_cast<uint64_t>(options.seconds);
-    }
-    const std::string holds = "the file holds " + std::to_string(kept) + " block(s), " + std::to_string(kept) + " s of audio";
-    if (stalled) {
-        const std::string reason = stopped.error.empty() ? sys::WhyAppendFails(path) : stopped.error;
-        return Fail(path, reason.empty() ? "the capture device stopped delivering audio; " + holds
-                                         : "a write failed (" + reason + "); " + holds);
-    }
+    if (options.seconds > 0 && kept > static_cast<uint64_t>(options.seconds) && ended == Ended::AsAsked &&
+        !KeepBlocks(path, static_cast<uint64_t>(options.seconds), kept))
+        return Fail(path, "cannot cut the recording to " + std::to_string(options.seconds) + " s: " + sys::LastError() +
+                              "; " + holds());
+    // The library says why a recording ended before it was asked to: the device's reason or a write's.
+    if (!stopped.error.empty())
+        return Fail(path, "recording from " + sys::CaptureDeviceName() + " ended: " + stopped.error + "; " + holds());
+    if (ended == Ended::Stalled) return Fail(path, "the capture device stopped delivering audio; " + holds());
+    if (ended == Ended::ByItself)
+        return Fail(path, "a WAV header counts no more than " + std::to_string(velorik::RecorderMaxBlocks) + " blocks; " +
+                              holds());
     if (!options.quiet)
         std::fprintf(stderr, "wavfx: %s: %llu block(s), %llu s of audio, %llu bytes\n", Printable(path).c_str(),
                      static_cast<unsigned long long>(kept), static_cast<unsigned long long>(kept),

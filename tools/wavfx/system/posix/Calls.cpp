@@ -17,6 +17,8 @@ namespace {
 
 int Open(const char* name, int flags, mode_t mode) { return ::open(name, flags, mode); }
 
+int Fcntl(int fd, int command, struct flock* range) { return ::fcntl(fd, command, range); }
+
 int RenameNoReplace(const char* from, const char* to) { return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE); }
 
 std::atomic<const SystemCalls*> inForce{&RealSystemCalls};
@@ -82,7 +84,7 @@ int CookieClose(void* cookie) {
 
 const SystemCalls RealSystemCalls = {Open,   ::read,           ::write,  ::pwrite, ::lseek,     ::fstat,  ::stat,
                                      ::fsync, ::rename,         RenameNoReplace, ::link, ::unlink, ::ftruncate,
-                                     ::fchmod, ::fchown,        ::flock,  ::close};
+                                     ::fchmod, ::fchown,        ::flock,  ::close,  Fcntl};
 
 const SystemCalls& Calls() noexcept { return *inForce.load(); }
 

@@ -6,6 +6,7 @@
 // or "size 0"), and every failure keeps its errno for the message.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -35,6 +36,7 @@ struct SystemCalls {
     int (*fchown)(int fd, uid_t owner, gid_t group);
     int (*flock)(int fd, int operation);
     int (*close)(int fd);
+    int (*fcntl)(int fd, int command, struct flock* range);  // locks only
 };
 
 // The table in force: the system's own unless a test put another in place.

@@ -1,13 +1,10 @@
 // Capture devices through ALSA. The library records from ALSA's "default" PCM
-// as ALSA's configuration defines it; wavfx chooses another device by adding a
-// configuration file of its own that redefines "default", for its process only.
+// as ALSA's configuration defines it; wavfx chooses another device by adding to
+// that configuration, in memory and for its own process only: no file to leave
+// behind, nothing asked of TMPDIR.
 #include <alsa/asoundlib.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <string>
 
-#include "system/Cleanup.h"
 #include "system/System.h"
 
 namespace wavfx::sys {
@@ -15,14 +12,6 @@ namespace wavfx::sys {
 namespace {
 
 extern "C" void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
-
-// Removed when wavfx exits.
-struct TemporaryConfig {
-    std::string path;
-    ~TemporaryConfig() {
-        if (!path.empty()) unlink(path.c_str());
-    }
-} config;
 
 std::string chosen = "default";
 
@@ -35,21 +24,19 @@ std::string Quoted(const std::string& text) {
     return out + "\"";
 }
 
-// Adds `text` to ALSA's configuration for this process, after what it already reads.
-bool AddConfig(const std::string& text, bool alone, std::string& error) {
-    const char* base = std::getenv("TMPDIR");
-    std::string name = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/wavfx-alsa-XXXXXX";
-    const int fd = mkstemp(name.data());
-    if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) || close(fd) != 0) {
-        error = "cannot write an ALSA configuration in " + name + ": " + LastError();
-        return false;
+// Adds `text` to ALSA's configuration for this process, after what it reads from
+// its files. ALSA keeps the tree it loaded while those files stay as they are, so
+// the library's open finds the addition.
+bool AddConfig(const std::string& text, std::string& error) {
+    snd_input_t* input = nullptr;
+    int result = snd_config_update();
+    if (result >= 0) result = snd_input_buffer_open(&input, text.data(), static_cast<ssize_t>(text.size()));
+    if (result >= 0) {
+        result = snd_config_load(snd_config, input);
+        snd_input_close(input);
     }
-    config.path = name;
-    cleanup::Register(name);
-    const char* current = std::getenv("ALSA_CONFIG_PATH");
-    const std::string system = current != nullptr && *current != '\0' ? current : "/usr/share/alsa/alsa.conf";
-    setenv("ALSA_CONFIG_PATH", (alone ? name : system + ":" + name).c_str(), 1);
-    return true;
+    if (result < 0) error = std::string("ALSA does not take the device's definition (") + snd_strerror(result) + ")";
+    return result >= 0;
 }
 
 }  // namespace
@@ -62,13 +49,13 @@ bool UseCaptureDevice(const std::string& name, std::string& error) {
     chosen = name;
     if (name == "default") return true;
     // A plug in front converts to 8000 Hz mono 16-bit if the device cannot.
-    return AddConfig("pcm.!default { type plug slave.pcm " + Quoted(name) + " }\n", false, error);
+    return AddConfig("pcm.!default { type plug slave.pcm " + Quoted(name) + " }\n", error);
 }
 
 bool UseRawFileAsCaptureDevice(const std::string& rawPath, std::string& error) {
     return AddConfig("pcm.!default { type file slave.pcm { type null } file \"/dev/null\" infile " + Quoted(rawPath) +
                          " format \"raw\" }\n",
-                     true, error);
+                     error);
 }
 
 bool CaptureDeviceReady(std::string& error) {

@@ -93,6 +93,11 @@ std::string LibraryName(const std::string& path, std::FILE* open) {
 
 namespace {
 
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // Moves `from` to a `to` that must not exist; where the file system has no such
 // rename, a second name made with link(2), which refuses one that exists too.
 bool MoveToNewName(const std::string& from, const std::string& to, bool& existed) {
@@ -131,6 +136,11 @@ bool ReplaceWith(const std::string& from, const std::string& to, bool replace, b
     if (fd >= 0) CloseFile(fd);
     if (ok && !(replace ? Calls().rename(from.c_str(), to.c_str()) == 0 : MoveToNewName(from, to, existed))) {
         error = existed ? "exists; -y replaces it, -n skips it" : LastError();
+        // The one refusal a folder's own mode explains.
+        struct stat folder;
+        if (errno == EPERM && keepOwner && old.st_uid != geteuid() && Calls().stat(FolderOf(to).c_str(), &folder) == 0 &&
+            (folder.st_mode & S_ISVTX) != 0)
+            error += " (another user's file in a sticky folder, which lets only its owner replace it)";
         ok = false;
     }
     // Renamed is done; a folder that cannot be synced only leaves the rename to the system's own time.
@@ -161,6 +171,18 @@ bool FileLock::Acquire(const std::string& path, bool& busy, std::string& error, 
     }
     handle_ = fd;
     return true;
+}
+
+std::optional<bool> HeldForWriting(const std::string& path) {
+    const int fd = OpenFile(path.c_str(), O_RDONLY, 0);
+    if (fd < 0) return std::nullopt;
+    struct flock probe = {};
+    probe.l_type = F_RDLCK;
+    probe.l_whence = SEEK_SET;
+    // An open-file-description lock's query: a lock held by another descriptor of this process counts too.
+    const bool told = Calls().fcntl(fd, F_OFD_GETLK, &probe) == 0;
+    CloseFile(fd);
+    return told ? std::optional<bool>(probe.l_type != F_UNLCK) : std::nullopt;
 }
 
 std::string WhyAppendFails(const std::string& path) {

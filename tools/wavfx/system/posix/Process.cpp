@@ -1,5 +1,6 @@
 // Signals, file identities and standard output on POSIX.
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,7 +39,29 @@ void InitProcess() {
     if (saved >= 0) original = saved;
 }
 
+namespace {
+
+int signalled[2] = {-1, -1};  // a byte here ends WaitUnlessSignalled
+
+}  // namespace
+
+void SignalArrived() noexcept {
+    const int saved = errno;
+    const char byte = 1;
+    if (signalled[1] >= 0) (void)!write(signalled[1], &byte, 1);  // a full pipe holds a wake-up already
+    errno = saved;
+}
+
+void WaitUnlessSignalled(unsigned milliseconds) {
+    pollfd wake = {signalled[0], POLLIN, 0};
+    if (signalled[0] < 0 || poll(&wake, 1, static_cast<int>(milliseconds)) <= 0) return;
+    char drained[16];
+    while (read(signalled[0], drained, sizeof drained) > 0) {
+    }
+}
+
 void HandleEndingSignals(void (*handler)(int)) {
+    if (signalled[0] < 0 && pipe2(signalled, O_CLOEXEC | O_NONBLOCK) != 0) signalled[0] = signalled[1] = -1;
     struct sigaction action = {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);

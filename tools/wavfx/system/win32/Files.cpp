@@ -135,6 +135,9 @@ bool FileLock::Acquire(const std::string& path, bool& busy, std::string& error, 
     return true;
 }
 
+// The library takes no lock on Windows, where a lock keeps other handles from reading.
+std::optional<bool> HeldForWriting(const std::string&) { return std::nullopt; }
+
 std::string WhyAppendFails(const std::string& path) {
     const HANDLE file =
         CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -50,7 +50,25 @@ void InitProcess() {
     if (saved >= 0) original = saved;
 }
 
+namespace {
+
+HANDLE signalled = nullptr;  // raised by a signal, ends WaitUnlessSignalled
+
+}  // namespace
+
+void SignalArrived() noexcept {
+    if (signalled != nullptr) SetEvent(signalled);
+}
+
+void WaitUnlessSignalled(unsigned milliseconds) {
+    if (signalled == nullptr)
+        Sleep(milliseconds);
+    else
+        WaitForSingleObject(signalled, milliseconds);
+}
+
 void HandleEndingSignals(void (*handler)(int)) {
+    if (signalled == nullptr) signalled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     for (int number : {SIGINT, SIGTERM, SIGBREAK}) std::signal(number, handler);
 }
 
