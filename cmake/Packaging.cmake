@@ -27,8 +27,15 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortionConfig.cmake
   ${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortionConfigVersion.cmake DESTINATION ${VWD_CMAKE_DIR}
   COMPONENT Development)
 
-# Relative to the .pc file itself, so the tree works wherever it is installed.
-file(RELATIVE_PATH VWD_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+# Installed to /usr (the Debian packages), plain paths, which pkg-config knows as the
+# system's and leaves out; elsewhere relative to the .pc file itself, so that the
+# tree works wherever it is unpacked.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(VWD_PC_PREFIX /usr)
+else()
+  file(RELATIVE_PATH VWD_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+  set(VWD_PC_PREFIX "\${pcfiledir}/${VWD_PC_TO_PREFIX}")
+endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/VelorikWAVDistortion.pc.in
   ${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortion.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/VelorikWAVDistortion.pc

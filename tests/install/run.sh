@@ -20,6 +20,17 @@ cc -std=c11 "$here/consumer/main.c" $(PKG_CONFIG_PATH=$libdir pkg-config --cflag
    -Wl,-rpath,"$(cd "$libdir/.." && pwd)" -o "$work/pc-consumer"
 "$work/pc-consumer" "$work/in.wav" "$work/out-pc.wav"
 
+# The header as every C and C++ a host may build with sees it, warnings as errors.
+include=$(PKG_CONFIG_PATH=$libdir pkg-config --cflags VelorikWAVDistortion)
+compilers=("cc -Wall -Wextra -pedantic" "c++ -Wall -Wextra -pedantic")
+command -v clang >/dev/null && compilers+=("clang -Weverything" "clang++ -Weverything -Wno-c++98-compat-pedantic")
+for compiler in "${compilers[@]}"; do
+    case $compiler in *++*) language=c++ stds="c++98 c++03 c++11 c++14 c++17 c++20" ;; *) language=c stds="c89 c99 c11 c17" ;; esac
+    for std in $stds; do
+        echo '#include <VelorikWAVDistortion.h>' | $compiler -std=$std -Werror $include -x $language -fsyntax-only -
+    done
+done
+
 # 512 and -512 clipped at 100.
 expected=$(printf 'RIFF\044\000\000\000WAVEfmt \020\000\000\000\001\000\001\000\100\037\000\000\200\076\000\000\002\000\020\000data\004\000\000\000\144\000\234\377' | od -An -tx1)
 for out in out-cmake.wav out-pc.wav; do

@@ -18,6 +18,8 @@ packages=(libvelorikwavdistortion1 libvelorikwavdistortion-dev wavfx)
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$dist"/*.deb >/dev/null
 installed=$(dpkg -L "${packages[@]}" | while read -r f; do [ -d "$f" ] || echo "$f"; done)
 [ "$(pkg-config --modversion VelorikWAVDistortion)" = 1.0.0.1 ]
+# Plain system paths, which pkg-config leaves out.
+[ -z "$(pkg-config --cflags VelorikWAVDistortion)" ] && [ "$(pkg-config --libs VelorikWAVDistortion | xargs)" = -lVelorikWAVDistortion ]
 cc -std=c11 "$here/../install/consumer/main.c" $(pkg-config --cflags --libs VelorikWAVDistortion) -o pc-consumer
 ./pc-consumer in.wav out-pc.wav && same out-pc.wav
 cmake -S "$here/../install/consumer" -B cmake-consumer >/dev/null && cmake --build cmake-consumer >/dev/null

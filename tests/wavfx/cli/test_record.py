@@ -95,44 +95,111 @@ class RecordTest(WavfxCase):
                 self.assert_ramp(samples)
 
 
-def pulse_plugin():
-    """ALSA's pulse plugin for this machine's own architecture (an emulated wavfx cannot load it)."""
-    if os.environ.get("WAVFX_EMULATOR") or not shutil.which("pulseaudio"):
-        return False
-    return any(os.path.exists(os.path.join(root, "libasound_module_pcm_pulse.so"))
-               for root, _, _ in os.walk("/usr/lib") if root.endswith("alsa-lib"))
+def alsa_plugin(name, root="/"):
+    """ALSA's plugin NAME for this machine's own architecture under ROOT (an emulated wavfx cannot load it)."""
+    if os.environ.get("WAVFX_EMULATOR"):
+        return None
+    for folder, _, files in os.walk(os.path.join(root, "usr/lib")):
+        if folder.endswith("alsa-lib") and "libasound_module_pcm_%s.so" % name in files:
+            return os.path.join(folder, "libasound_module_pcm_%s.so" % name)
+    return None
 
 
-@unittest.skipUnless(pulse_plugin(), "needs pulseaudio and ALSA's pulse plugin (libasound2-plugins)")
+# PipeWire's ALSA plugin and PulseAudio service conflict with PulseAudio's packages: CI unpacks them here.
+PIPEWIRE_ROOT = os.environ.get("VWD_PIPEWIRE_ROOT", "/")
+
+
+class SoundServer:
+    """A private sound server with a source (PulseAudio's a 440 Hz sine, PipeWire's silence), reached through
+    ALSA as a desktop reaches it:
+    PulseAudio through ALSA's pulse plugin; PipeWire through its own ALSA plugin ("pipewire") or
+    through its PulseAudio service ("pipewire-pulse"). kill() ends it as a crash does."""
+
+    def __init__(self, route):
+        self.dir = tempfile.mkdtemp()
+        self.private = dict(os.environ, HOME=self.dir, XDG_RUNTIME_DIR=self.dir)
+        socket = os.path.join(self.dir, "pulse", "native")
+        self.config = os.path.join(self.dir, "asound.conf")
+        with open(self.config, "w") as f:
+            if route == "pipewire":
+                f.write('pcm_type.pipewire { lib "%s" }\npcm.!default { type pipewire }\n'
+                        % alsa_plugin("pipewire", PIPEWIRE_ROOT))
+            else:
+                f.write('pcm.!default { type pulse server "unix:%s" }\n' % socket)
+        if route == "pulseaudio":
+            os.makedirs(os.path.dirname(socket))
+            conf = os.path.join(self.dir, "server.pa")
+            with open(conf, "w") as f:
+                f.write("load-module module-native-protocol-unix socket=%s auth-anonymous=1\n"
+                        "load-module module-null-sink\nload-module module-sine-source rate=8000 frequency=440\n"
+                        "set-default-source sine_input\n" % socket)
+            command = ["pulseaudio", "-n", "-F", conf, "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no"]
+            ready = socket
+        else:
+            # PipeWire, its session manager to link the stream to the source, and its PulseAudio service.
+            with open("/usr/share/pipewire/pipewire.conf") as f:
+                conf = f.read()
+            # A virtual source of silence, paced by the graph (PipeWire's own test tone runs out of buffers).
+            conf = conf.replace("context.objects = [", "context.objects = [\n    { factory = adapter args = { "
+                                "factory.name = support.null-audio-sink node.name = silence "
+                                "media.class = Audio/Source/Virtual audio.channels = 1 audio.position = [ MONO ] } }", 1)
+            with open(os.path.join(self.dir, "pipewire.conf"), "w") as f:
+                f.write(conf)
+            script = os.path.join(self.dir, "start")
+            with open(script, "w") as f:
+                f.write("pipewire -c %s/pipewire.conf & sleep 0.5; wireplumber & sleep 0.5\n"
+                        "pipewire -c %s/usr/share/pipewire/pipewire-pulse.conf & wait\n" % (self.dir, PIPEWIRE_ROOT))
+            command = ["dbus-run-session", "--", "sh", script]
+            ready = socket
+        self.process = subprocess.Popen(command, env=self.private, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL, start_new_session=True)
+        deadline = time.monotonic() + 20
+        while not os.path.exists(ready) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        time.sleep(0.5 if route != "pulseaudio" else 0)  # the session manager links what it sees
+        self.route = route
+
+    @staticmethod
+    def available(route):
+        if route == "pulseaudio":
+            return bool(shutil.which("pulseaudio") and alsa_plugin("pulse"))
+        return bool(shutil.which("pipewire") and shutil.which("wireplumber") and shutil.which("dbus-run-session")
+                    and alsa_plugin("pulse") and alsa_plugin("pipewire", PIPEWIRE_ROOT)
+                    and os.path.exists(os.path.join(PIPEWIRE_ROOT, "usr/share/pipewire/pipewire-pulse.conf")))
+
+    def env(self):
+        return dict(self.private, ALSA_CONFIG_PATH=self.config)
+
+    def kill(self):
+        """The server the stream talks to dies: PulseAudio, PipeWire's own, or its PulseAudio service."""
+        pattern = {"pulseaudio": "^pulseaudio -n -F " + self.dir, "pipewire": "^pipewire -c %s/pipewire.conf" % self.dir,
+                   "pipewire-pulse": "^pipewire -c .*pipewire-pulse.conf"}[self.route]
+        subprocess.run(["pkill", "-KILL", "-s", str(self.process.pid), "-f", pattern])
+
+    def close(self):
+        try:
+            os.killpg(self.process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        self.process.wait(timeout=20)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+ROUTES = [route for route in ("pulseaudio", "pipewire", "pipewire-pulse") if SoundServer.available(route)]
+
+
+@unittest.skipUnless("pulseaudio" in ROUTES, "needs pulseaudio and ALSA's pulse plugin (libasound2-plugins)")
 class RecordThroughPulseAudioTest(unittest.TestCase):
     """A private PulseAudio with a 440 Hz sine source, reached through ALSA's pulse plugin: real time."""
 
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp()
-        socket = os.path.join(cls.dir, "native")
-        conf, asound = os.path.join(cls.dir, "server.pa"), os.path.join(cls.dir, "asound.conf")
-        with open(conf, "w") as f:
-            f.write("load-module module-native-protocol-unix socket=%s auth-anonymous=1\n"
-                    "load-module module-null-sink\nload-module module-sine-source rate=8000 frequency=440\n"
-                    "set-default-source sine_input\n" % socket)
-        with open(asound, "w") as f:
-            f.write('pcm.!default { type pulse server "unix:%s" }\nctl.!default { type pulse server "unix:%s" }\n'
-                    % (socket, socket))
-        private = dict(os.environ, HOME=cls.dir, XDG_RUNTIME_DIR=cls.dir)
-        cls.server = subprocess.Popen(["pulseaudio", "-n", "-F", conf, "--daemonize=no", "--exit-idle-time=-1",
-                                       "--use-pid-file=no"], env=private, stdout=subprocess.DEVNULL,
-                                      stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 20
-        while not os.path.exists(socket) and time.monotonic() < deadline:
-            time.sleep(0.05)
-        cls.env = dict(private, ALSA_CONFIG_PATH=asound)
+        cls.server = SoundServer("pulseaudio")
+        cls.dir, cls.env = cls.server.dir, cls.server.env()
 
     @classmethod
     def tearDownClass(cls):
-        cls.server.terminate()
-        cls.server.wait(timeout=20)
-        shutil.rmtree(cls.dir, ignore_errors=True)
+        cls.server.close()
 
     def test_n_seconds_in_real_time_gapless_and_through_ctrl_z(self):
         step = 2 * math.cos(2 * math.pi * 440 / 8000)
@@ -162,6 +229,51 @@ class RecordThroughPulseAudioTest(unittest.TestCase):
                          if abs(samples[n + 1] + samples[n - 1] - step * samples[n]) > 8]
                 self.assertEqual(jumps, [], "gapless")
                 self.assertGreater(max(samples), 8000, "the sine, not silence")
+
+
+@unittest.skipUnless(ROUTES, "needs a sound server and its ALSA plugin")
+class SoundServerRoutesTest(unittest.TestCase):
+    """Each route a desktop records through: Ctrl-C ends wavfx at once wherever it lands, and a server
+    that dies ends the recording at once with its reason, the file finished."""
+
+    def record(self, server, out):
+        proc = subprocess.Popen([*COMMAND, "record", out, "-q"], env=server.env(), stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 20
+        while counted_bytes(out) < 2 * 16000 and time.monotonic() < deadline:
+            time.sleep(0.01)
+        return proc
+
+    def test_ctrl_c_ends_at_once_and_a_server_that_dies_ends_the_recording_with_its_reason(self):
+        for route in ROUTES:
+            server, stops = SoundServer(route), []
+            try:
+                for phase in (0, 0.02, 0.04, 0.06, 0.08, "death"):
+                    with self.subTest(route=route, phase=phase):
+                        out = os.path.join(server.dir, "r%s.wav" % phase)
+                        proc = self.record(server, out)
+                        if phase == "death":
+                            server.kill()
+                        else:
+                            time.sleep(phase)
+                            proc.send_signal(signal.SIGINT)
+                        begin = time.monotonic()
+                        _, err = proc.communicate(timeout=20)
+                        took = time.monotonic() - begin
+                        with wave.open(out) as w:
+                            self.assertGreaterEqual(w.getnframes(), 2 * 8000)
+                        self.assertEqual(os.path.getsize(out), 44 + 2 * w.getnframes(), "whole blocks, finished")
+                        if phase == "death":
+                            self.assertEqual(proc.returncode, 1)
+                            self.assertRegex(err, r'recording from ALSA PCM "default" ended: [A-Z].*; the file holds')
+                            self.assertLess(took, 0.5)
+                        else:
+                            self.assertEqual(proc.returncode, 0, err)
+                            stops.append(took)
+                # Wherever the signal lands: no sleep that it only shortens.
+                self.assertLess(max(stops), 0.1, stops)
+                self.assertLess(sorted(stops)[len(stops) // 2], 0.05, stops)
+            finally:
+                server.close()
 
 
 if __name__ == "__main__":
