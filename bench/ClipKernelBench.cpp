@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "ClipSample.h"
+#include "distortion/ClipSample.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include "VelorikWAVDistortion.h"
 
 #ifdef VWD_FAKE_WAVE_IN
-#include "SoundRecorder.h"
-#include "StrictWaveIn.h"
+#include "recorder/SoundRecorder.h"
+#include "support/StrictWaveIn.h"
 #endif
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "WAVDistortion.h"
+#include "distortion/WAVDistortion.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "Utf8.h"
+#include "platform/posix/Utf8.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "repair/Repair.h"
-#include "RiffReader.h"
+#include "riff/RiffReader.h"
 #include "format/SampleFormat.h"
 
 namespace {
@@ -84,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Check(layout.has_value());
     for (const auto& chunk : layout->chunks) Check(chunk.offset + 8 <= size);
     if (layout->hasData) Check(layout->dataOffset + layout->dataSize <= size);
-    (void)layout->WhyNotPcm16();
+    std::string why;
+    (void)velorik::SampleFormatOf(*layout, why);
     (void)layout->FormatName();
     if (layout->hasData) Kernels(*layout, data);
     RepairTwice(data, size);

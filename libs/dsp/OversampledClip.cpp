@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace wavfx::dsp {
+#include "dsp/Vectorise.h"
+
+namespace velorik::dsp {
 
 namespace {
 
@@ -13,11 +15,6 @@ namespace {
 // Each output sums its taps in the same order in every build, and nothing is
 // contracted into fused multiply-adds: the result is the same wherever floats are
 // single precision as they are stored (SSE, AVX, NEON, VFP).
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define WAVFX_WITH_AVX2 __attribute__((target_clones("avx2", "default")))
-#else
-#define WAVFX_WITH_AVX2
-#endif
 
 constexpr double Pi = 3.14159265358979323846;
 
@@ -43,7 +40,7 @@ inline void Add(Lanes& sum, float k, const float* at) {
 
 // out[t] = the sum over taps j of coefficients[j] * rows[j][t]; 32 outputs at a
 // time in registers, each summed in tap order.
-WAVFX_WITH_AVX2 void Sum(const float* const* rows, const float* coefficients, std::size_t taps, float* out,
+VWD_WITH_AVX2 void Sum(const float* const* rows, const float* coefficients, std::size_t taps, float* out,
                          std::size_t n) {
     std::size_t t = 0;
     for (; t + 32 <= n; t += 32) {
@@ -234,4 +231,4 @@ bool OversampledClip::Correct(const float* window, std::size_t count, float* cor
     return any;
 }
 
-}  // namespace wavfx::dsp
+}  // namespace velorik::dsp

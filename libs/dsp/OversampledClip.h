@@ -20,7 +20,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace wavfx::dsp {
+namespace velorik::dsp {
 
 class OversampledClip {
 public:
@@ -63,4 +63,4 @@ private:
     std::vector<float> coefficients_, clipped_, concerned_, gate_;
 };
 
-}  // namespace wavfx::dsp
+}  // namespace velorik::dsp

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace wavfx::dsp {
+namespace velorik::dsp {
 
 namespace {
 
@@ -69,4 +69,4 @@ std::vector<double> Spectrum::Levels() {
     return levels;
 }
 
-}  // namespace wavfx::dsp
+}  // namespace velorik::dsp

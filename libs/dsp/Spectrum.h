@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace wavfx::dsp {
+namespace velorik::dsp {
 
 class Spectrum {
 public:
@@ -33,4 +33,4 @@ private:
     std::size_t transformed_ = 0;
 };
 
-}  // namespace wavfx::dsp
+}  // namespace velorik::dsp

@@ -1,4 +1,4 @@
-#include "RiffReader.h"
+#include "riff/RiffReader.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -136,24 +136,6 @@ long long MemorySource::ReadAt(std::uint64_t offset, void* out, std::size_t size
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, size_ - offset));
     std::memcpy(out, bytes_ + offset, n);
     return static_cast<long long>(n);
-}
-
-bool WavLayout::IsPcm16() const { return WhyNotPcm16().empty(); }
-
-std::string WavLayout::WhyNotPcm16() const {
-    if (!isWave) return "not a WAV file";
-    if (!hasFormat) {
-        const bool present = std::any_of(chunks.begin(), chunks.end(), [](const RiffChunk& c) { return c.id == "fmt "; });
-        return present ? "the fmt chunk is too short" : sized ? "no fmt chunk" : "no fmt chunk before the samples";
-    }
-    if (channels == 0) return "the fmt chunk says 0 channels";
-    if (blockAlign == 0) return "the fmt chunk says block align 0";
-    if (Encoding() != WaveFormatPcm || bitsPerSample != 16) return FormatName() + ", not 16-bit PCM";
-    if (blockAlign != 2 * channels)
-        return "the fmt chunk says block align " + std::to_string(blockAlign) + " for " + std::to_string(channels) +
-               " channel(s) of 16 bits";
-    if (!hasData) return "no data chunk";
-    return {};
 }
 
 std::string WavLayout::FormatName() const {

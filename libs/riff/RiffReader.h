@@ -64,9 +64,6 @@ struct WavLayout {
 
     // The format code, looking through the extensible wrapper.
     std::uint32_t Encoding() const { return formatTag == WaveFormatExtensible ? subFormat : formatTag; }
-    bool IsPcm16() const;
-    // Why the samples cannot be read as 16-bit PCM, in words ("" when they can).
-    std::string WhyNotPcm16() const;
     // "16-bit PCM", "32-bit IEEE float (extensible)", "format 0x0055"...
     std::string FormatName() const;
     // The library's own 44-byte layout, for which its byte-pair pass is exact:

@@ -1,4 +1,4 @@
-#include "SystemCalls.h"
+#include "syscalls/SystemCalls.h"
 
 #include <fcntl.h>
 #include <unistd.h>

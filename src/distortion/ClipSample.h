@@ -1,42 +1,13 @@
-// The hard clip applied to every sample of the distortion pass.
+// The hard clip applied to every sample of the distortion pass; the rule and its
+// kernels are the clip's own (dsp/HardClip.h), shared with what counts the changes.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+
+#include "dsp/HardClip.h"
 
 namespace velorik {
 
-// The clip rule: samples above `threshold` become `threshold`; otherwise samples
-// below -threshold (taken in 32 bits, so -(-32768) is +32768) become its low 16 bits.
-constexpr int16_t ClippedValue(int16_t sample, int16_t threshold) noexcept {
-    const int32_t mirror = -static_cast<int32_t>(threshold);
-    return sample > threshold ? threshold
-                              : sample < mirror ? static_cast<int16_t>(static_cast<uint16_t>(mirror & 0xFFFF)) : sample;
-}
-
 void ClipSample(int16_t& sample, int16_t threshold) noexcept;
-
-// How many of `count` samples (at most 2^32 - 1) the clip changes, in the forms
-// the compiler vectorises: for t >= 0 a sample outside [-t, t]; for t < 0 one
-// above t or, not above it, not yet -t's low 16 bits.
-inline uint32_t CountClipChanges(const int16_t* samples, std::size_t count, int16_t threshold) noexcept {
-    const auto mirror = static_cast<int16_t>(static_cast<uint16_t>(-static_cast<int32_t>(threshold) & 0xFFFF));
-    uint32_t changed = 0;
-    if (threshold >= 0)
-        for (std::size_t i = 0; i < count; ++i)
-            changed += static_cast<uint32_t>((samples[i] > threshold) | (samples[i] < mirror));
-    else
-        for (std::size_t i = 0; i < count; ++i)
-            changed += static_cast<uint32_t>((samples[i] > threshold) | (samples[i] != mirror));
-    return changed;
-}
-
-// ClipSample over a run, branch-free so that the compiler vectorises it.
-void ClipRun(int16_t* samples, std::size_t count, int16_t threshold) noexcept;
-
-// The threshold argument's low 16 bits, read as signed.
-inline int16_t ThresholdFromArgument(int32_t threshold) noexcept {
-    return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(threshold) & 0xFFFFu));
-}
 
 }  // namespace velorik

@@ -1,11 +1,11 @@
-#include "WAVDistortion.h"
+#include "distortion/WAVDistortion.h"
 
 #include <cerrno>
 #include <cstdio>
 
-#include "ClipSample.h"
-#include "Files.h"
-#include "WAVHeader.h"
+#include "distortion/ClipSample.h"
+#include "platform/Files.h"
+#include "wav/WAVHeader.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "samples are clipped in place as they lie in the file");

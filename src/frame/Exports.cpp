@@ -1,8 +1,8 @@
 // The library's whole boundary: three plain C functions.
 #include "VelorikWAVDistortion.h"
 
-#include "SoundRecorder.h"
-#include "WAVDistortion.h"
+#include "recorder/SoundRecorder.h"
+#include "distortion/WAVDistortion.h"
 
 extern "C" {
 

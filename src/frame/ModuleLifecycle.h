@@ -2,7 +2,7 @@
 // (an ELF constructor, DllMain) call these in order.
 #pragma once
 
-#include "ExtensionModule.h"
+#include "platform/ExtensionModule.h"
 
 namespace velorik {
 

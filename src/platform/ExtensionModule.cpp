@@ -1,4 +1,4 @@
-#include "ExtensionModule.h"
+#include "platform/ExtensionModule.h"
 
 namespace velorik::platform {
 

@@ -1,7 +1,11 @@
 // The recorder's thread and its wake-ups, with one implementation per OS.
 #pragma once
 
-#include "SyncTypes.h"
+#ifdef _WIN32
+#include "platform/win32/SyncTypes.h"
+#else
+#include "platform/posix/SyncTypes.h"
+#endif
 
 namespace velorik::platform {
 

@@ -1,4 +1,4 @@
-#include "SoundRecorder.h"
+#include "recorder/SoundRecorder.h"
 
 #include <atomic>
 #include <cassert>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <thread>
 
-#include "Sync.h"
+#include "platform/Sync.h"
 
 namespace velorik {
 

@@ -5,10 +5,10 @@
 
 #include <cstdint>
 
-#include "Files.h"
+#include "platform/Files.h"
 #include "VelorikWAVDistortion.h"
-#include "WAVHeader.h"
-#include "WaveIn.h"
+#include "wav/WAVHeader.h"
+#include "platform/WaveIn.h"
 
 namespace velorik {
 

@@ -1,4 +1,4 @@
-#include "WAVHeader.h"
+#include "wav/WAVHeader.h"
 
 #include <cstring>
 
@@ -21,20 +21,17 @@ void PutU32(unsigned char* at, uint32_t value) noexcept {
 
 void WAVHeaderFill(WAVHeader& header, int32_t blockCount) noexcept {
     // 32-bit arithmetic as stored in the file; counts past the cap are never recorded.
-    WAVHeaderFillPcm16(header, static_cast<uint32_t>(blockCount) * RecorderBlockBytes, RecorderSampleRate, 1);
-}
-
-void WAVHeaderFillPcm16(WAVHeader& header, uint32_t dataBytes, uint32_t sampleRate, uint16_t channels) noexcept {
+    const uint32_t dataBytes = static_cast<uint32_t>(blockCount) * RecorderBlockBytes;
     std::memcpy(header.riffId, "RIFF", 4);
     header.riffSize = dataBytes + 36;
     std::memcpy(header.waveId, "WAVE", 4);
     std::memcpy(header.fmtId, "fmt ", 4);
     header.fmtSize = 16;
     header.audioFormat = 1;
-    header.channels = channels;
-    header.sampleRate = sampleRate;
-    header.blockAlign = static_cast<uint16_t>(2u * channels);
-    header.byteRate = sampleRate * header.blockAlign;
+    header.channels = 1;
+    header.sampleRate = RecorderSampleRate;
+    header.blockAlign = 2;
+    header.byteRate = RecorderSampleRate * 2;
     header.bitsPerSample = 16;
     std::memcpy(header.dataId, "data", 4);
     header.dataSize = dataBytes;

@@ -41,8 +41,6 @@ static_assert(offsetof(WAVHeader, riffSize) == 4 && offsetof(WAVHeader, waveId) 
 
 // Sets every field to the recorder's 8000 Hz mono 16-bit values for `blockCount` blocks.
 void WAVHeaderFill(WAVHeader& header, int32_t blockCount) noexcept;
-// The same header for any 16-bit PCM stream: `dataBytes` of samples at `sampleRate`.
-void WAVHeaderFillPcm16(WAVHeader& header, uint32_t dataBytes, uint32_t sampleRate, uint16_t channels) noexcept;
 
 // Writes the 44 file bytes, little-endian whatever the host's byte order.
 void WAVHeaderSerialise(const WAVHeader& header, unsigned char (&bytes)[WAVHeaderSize]) noexcept;

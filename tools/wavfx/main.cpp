@@ -1,7 +1,7 @@
 // wavfx: the command-line host of the VelorikWAVDistortion library.
 #include <cstdio>
 
-#include "cli/Dispatch.h"
+#include "commands/Dispatch.h"
 #include "system/Cleanup.h"
 #include "system/System.h"
 

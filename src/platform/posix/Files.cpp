@@ -1,12 +1,12 @@
-#include "Files.h"
+#include "platform/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 
-#include "SystemCalls.h"
-#include "Utf8.h"
+#include "syscalls/SystemCalls.h"
+#include "platform/posix/Utf8.h"
 
 namespace velorik::platform {
 

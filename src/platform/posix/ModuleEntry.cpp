@@ -1,8 +1,8 @@
 // ELF load and unload: the module's constructors and destructor.
 #include <dlfcn.h>
 
-#include "ModuleLifecycle.h"
-#include "SoundRecorder.h"
+#include "frame/ModuleLifecycle.h"
+#include "recorder/SoundRecorder.h"
 
 namespace {
 

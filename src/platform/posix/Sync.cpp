@@ -1,4 +1,4 @@
-#include "Sync.h"
+#include "platform/Sync.h"
 
 #include <cerrno>
 #include <ctime>

@@ -1,8 +1,8 @@
-#include "Utf8.h"
+#include "platform/posix/Utf8.h"
 
 #include <cstdint>
 
-#include "Unicode.h"
+#include "text/Unicode.h"
 
 namespace velorik::platform {
 

@@ -14,8 +14,8 @@
 #include <cerrno>
 #include <ctime>
 
-#include "AlsaRead.h"
-#include "WaveIn.h"
+#include "platform/posix/AlsaRead.h"
+#include "platform/posix/WaveIn.h"
 
 velorik::platform::AlsaReadFunction velorik::platform::alsaRead = snd_pcm_readi;
 

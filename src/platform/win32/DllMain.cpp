@@ -2,7 +2,7 @@
 // module's static initialisers (it has none of its own) before this is called.
 #include <windows.h>
 
-#include "ModuleLifecycle.h"
+#include "frame/ModuleLifecycle.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     switch (reason) {

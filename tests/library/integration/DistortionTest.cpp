@@ -8,8 +8,8 @@
 #include <csignal>
 #include <thread>
 
-#include "Library.h"
-#include "TestFiles.h"
+#include "support/Library.h"
+#include "support/TestFiles.h"
 
 namespace {
 

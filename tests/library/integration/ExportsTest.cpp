@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <set>
 
-#include "Library.h"
-#include "TestFiles.h"
+#include "support/Library.h"
+#include "support/TestFiles.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <chrono>
 #include <thread>
 
-#include "AlsaFileDevice.h"
-#include "Library.h"
-#include "TestFiles.h"
+#include "support/AlsaFileDevice.h"
+#include "support/Library.h"
+#include "support/TestFiles.h"
 
 namespace {
 

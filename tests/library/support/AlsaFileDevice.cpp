@@ -1,4 +1,4 @@
-#include "AlsaFileDevice.h"
+#include "support/AlsaFileDevice.h"
 
 #include <cstdlib>
 

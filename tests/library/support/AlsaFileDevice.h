@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "TestFiles.h"
+#include "support/TestFiles.h"
 
 namespace testing_support {
 

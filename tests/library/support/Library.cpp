@@ -1,4 +1,4 @@
-#include "Library.h"
+#include "support/Library.h"
 
 #include <dlfcn.h>
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "RiffReader.h"
+#include "riff/RiffReader.h"
 
 namespace riffbytes {
 

@@ -1,4 +1,4 @@
-#include "StrictWaveIn.h"
+#include "support/StrictWaveIn.h"
 
 #ifdef _WIN32
 #define _WINMM_  // this is winmm: define its functions, not import them
@@ -6,7 +6,7 @@
 #include <mmsystem.h>
 #define WAVE_API __declspec(dllexport)
 #else
-#include "WaveIn.h"
+#include "platform/WaveIn.h"
 #define WINAPI
 #define WAVE_API
 #endif

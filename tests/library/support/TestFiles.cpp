@@ -1,4 +1,4 @@
-#include "TestFiles.h"
+#include "support/TestFiles.h"
 
 #include <fcntl.h>
 #include <ftw.h>
@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "Unicode.h"
+#include "text/Unicode.h"
 
 namespace testing_support {
 

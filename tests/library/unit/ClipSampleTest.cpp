@@ -1,4 +1,4 @@
-#include "ClipSample.h"
+#include "distortion/ClipSample.h"
 
 #include <gtest/gtest.h>
 

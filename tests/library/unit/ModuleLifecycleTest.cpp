@@ -1,4 +1,4 @@
-#include "ModuleLifecycle.h"
+#include "frame/ModuleLifecycle.h"
 
 #include <gtest/gtest.h>
 

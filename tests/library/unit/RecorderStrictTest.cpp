@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "SoundRecorder.h"
-#include "StrictWaveIn.h"
+#include "recorder/SoundRecorder.h"
+#include "support/StrictWaveIn.h"
 
 #ifdef _WIN32
 // The double's own calls, from the winmm.dll this process loaded.

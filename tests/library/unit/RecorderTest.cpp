@@ -9,9 +9,9 @@
 #include <future>
 #include <thread>
 
-#include "SoundRecorder.h"
-#include "StrictWaveIn.h"
-#include "TestFiles.h"
+#include "recorder/SoundRecorder.h"
+#include "support/StrictWaveIn.h"
+#include "support/TestFiles.h"
 
 namespace velorik {
 namespace {

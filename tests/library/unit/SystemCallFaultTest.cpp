@@ -13,9 +13,9 @@
 
 #include <gtest/gtest.h>
 
-#include "SystemCalls.h"
-#include "TestFiles.h"
-#include "WAVDistortion.h"
+#include "syscalls/SystemCalls.h"
+#include "support/TestFiles.h"
+#include "distortion/WAVDistortion.h"
 
 namespace velorik::platform {
 namespace {

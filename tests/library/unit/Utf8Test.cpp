@@ -1,10 +1,10 @@
-#include "Utf8.h"
+#include "platform/posix/Utf8.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "Files.h"
+#include "platform/Files.h"
 
 namespace velorik::platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "WAVHeader.h"
+#include "wav/WAVHeader.h"
 
 #include <gtest/gtest.h>
 

@@ -6,10 +6,10 @@
 #include <chrono>
 #include <thread>
 
-#include "AlsaFileDevice.h"
-#include "AlsaRead.h"
-#include "SoundRecorder.h"
-#include "WaveIn.h"
+#include "support/AlsaFileDevice.h"
+#include "platform/posix/AlsaRead.h"
+#include "recorder/SoundRecorder.h"
+#include "platform/WaveIn.h"
 
 namespace {
 

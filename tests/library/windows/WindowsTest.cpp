@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "StrictWaveIn.h"
+#include "support/StrictWaveIn.h"
 #include "VelorikWAVDistortion.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "SoundRecorder.h"
+#include "recorder/SoundRecorder.h"
 
 namespace velorik {
 namespace {

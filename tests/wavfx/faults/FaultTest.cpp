@@ -20,10 +20,10 @@
 
 #include <gtest/gtest.h>
 
-#include "AlsaFileDevice.h"
-#include "SystemCalls.h"
-#include "TestFiles.h"
-#include "cli/Dispatch.h"
+#include "support/AlsaFileDevice.h"
+#include "syscalls/SystemCalls.h"
+#include "support/TestFiles.h"
+#include "commands/Dispatch.h"
 #include "system/Cleanup.h"
 #include "system/System.h"
 #include "system/posix/Calls.h"

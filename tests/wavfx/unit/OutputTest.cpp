@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TestFiles.h"
+#include "support/TestFiles.h"
 #include "io/Output.h"
 
 namespace {

@@ -1,5 +1,5 @@
 #include "repair/Repair.h"
-#include "RiffBytes.h"
+#include "support/RiffBytes.h"
 
 #include <gtest/gtest.h>
 

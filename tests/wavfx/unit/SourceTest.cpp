@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TestFiles.h"
+#include "support/TestFiles.h"
 #include "io/Source.h"
 
 namespace {

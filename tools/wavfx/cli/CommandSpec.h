@@ -1,5 +1,5 @@
-// wavfx's commands: the table made from cli/commands.toml drives dispatch and every help text.
-// The table itself is generated beside the commands it names (commands/Commands.h).
+// What a command is to the parser: its name, handler, options and help texts. The
+// table of them is made from cli/commands.toml and lives with the commands.
 #pragma once
 
 #include <cstddef>
@@ -17,10 +17,5 @@ struct CommandSpec {
     const char* usage;  // "usage: wavfx NAME ..." lines
     const char* help;   // what NAME --help prints
 };
-
-extern const CommandSpec Commands[];
-extern const std::size_t CommandCount;
-// What wavfx --help prints.
-extern const char* const Overview;
 
 }  // namespace wavfx

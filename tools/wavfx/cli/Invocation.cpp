@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/CommandTable.h"
+#include "cli/CommandSpec.h"
 #include "report/Text.h"
 
 namespace wavfx {

@@ -6,6 +6,7 @@ its bash completion and the README's command reference from commands.toml.
   generate.py TABLE --readme README.md [--check]
 """
 import argparse
+import os
 import re
 import sys
 import textwrap
@@ -124,7 +125,7 @@ def c_string(lines):
 
 def cxx(table):
     out = ["// Made by generate.py from commands.toml: change the table, not this file.",
-           '#include "cli/CommandTable.h"', '#include "commands/Commands.h"', "", "namespace wavfx {", "", "namespace {", ""]
+           '#include "commands/Commands.h"', "", "namespace wavfx {", "", "namespace {", ""]
     for command in table["command"]:
         out.append("const OptionSpec %sOptions[] = {" % command["handler"])
         for o in command["options"]:
@@ -309,6 +310,7 @@ def main():
         return update_readme(table, args.readme, args.check)
     for path, text in ((args.cxx, cxx(table)), (args.man, man(table, args.version)), (args.completion, completion(table))):
         if path:
+            os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
             with open(path, "w", encoding="utf-8") as f:
                 f.write(text)
     return 0

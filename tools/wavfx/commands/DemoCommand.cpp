@@ -10,8 +10,7 @@
 #include "io/Source.h"
 #include "report/Text.h"
 #include "system/System.h"
-#include "wav/RiffReader.h"
-#include "wav/WAVHeader.h"
+#include "riff/WavFormat.h"
 #include "work/Library.h"
 #include "work/PlotFile.h"
 #include "work/Recording.h"
@@ -39,7 +38,7 @@ std::vector<int16_t> ReadSamples(const std::string& path) {
     Source source;
     std::string error;
     const auto layout = source.Open(path, error) ? velorik::ReadWavLayout(source) : std::nullopt;
-    if (!layout || !layout->IsPcm16()) return {};
+    if (!layout || !velorik::IsPcm16(*layout)) return {};
     std::vector<int16_t> samples(static_cast<std::size_t>(layout->dataSize / 2));
     const auto bytes = static_cast<long long>(samples.size() * 2);
     return source.ReadAt(layout->dataOffset, samples.data(), samples.size() * 2) == bytes ? samples : std::vector<int16_t>();
@@ -100,7 +99,7 @@ int RunDemo(const Invocation& call) {
     const std::string dir = Folder, tone = dir + "/tone.wav", clipped = dir + "/tone-clipped.wav";
 
     const auto signal = TestSignal();
-    if (!WriteWav(tone, signal, velorik::RecorderSampleRate)) return Fail(tone, "cannot be written: " + sys::LastError());
+    if (!WriteWav(tone, signal, library::RecordingRate)) return Fail(tone, "cannot be written: " + sys::LastError());
     std::printf("1. Test signal: %s, 2 s of 440 Hz rising to full scale\n", tone.c_str());
     std::printf("2. WAVDistortion(%s, %s, %d) says: ", tone.c_str(), clipped.c_str(), Threshold);
     std::fflush(stdout);

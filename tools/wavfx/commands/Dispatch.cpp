@@ -1,8 +1,8 @@
-#include "cli/Dispatch.h"
+#include "commands/Dispatch.h"
 
 #include <cstdio>
 
-#include "cli/CommandTable.h"
+#include "commands/Commands.h"
 #include "report/Text.h"
 #include "system/System.h"
 

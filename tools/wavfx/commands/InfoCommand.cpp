@@ -7,7 +7,7 @@
 #include "report/Json.h"
 #include "report/Text.h"
 #include "system/System.h"
-#include "wav/RiffReader.h"
+#include "riff/RiffReader.h"
 
 namespace wavfx {
 

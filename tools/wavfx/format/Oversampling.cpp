@@ -31,7 +31,7 @@ OversampledClipper::OversampledClipper(const SampleFormat& format, const Ceiling
     const bool isFloat = format.coding == Coding::F32 || format.coding == Coding::F64;
     const auto level = static_cast<float>(isFloat ? ceiling.level : static_cast<double>(ceiling.limit) / FullScale(format.coding));
     const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-    for (unsigned i = 0; i < cores; ++i) workers_.push_back(std::make_unique<dsp::OversampledClip>(factor, level));
+    for (unsigned i = 0; i < cores; ++i) workers_.push_back(std::make_unique<velorik::dsp::OversampledClip>(factor, level));
     reach_ = workers_[0]->Reach();
     decoded_.assign(format.channels, std::vector<float>(reach_, 0.0f));
 }
@@ -64,7 +64,7 @@ void OversampledClipper::Finish(std::vector<unsigned char>& ready) {
 }
 
 // One block of every channel: its corrections, then its bytes clipped with them.
-std::uint64_t OversampledClipper::ClipBlock(dsp::OversampledClip& clip, std::size_t block, std::size_t frames) {
+std::uint64_t OversampledClipper::ClipBlock(velorik::dsp::OversampledClip& clip, std::size_t block, std::size_t frames) {
     const std::size_t channels = format_.channels, first = block * BlockFrames;
     std::vector<float> correction(frames);
     float* corrections = scratch_.data() + first * channels;
@@ -80,7 +80,7 @@ void OversampledClipper::Flush(std::size_t blocks, std::size_t last, std::vector
     scratch_.assign(frames * channels, 0.0f);
     std::atomic<std::size_t> next{0};
     std::atomic<std::uint64_t> changed{0};
-    auto work = [&](dsp::OversampledClip& clip) {
+    auto work = [&](velorik::dsp::OversampledClip& clip) {
         for (std::size_t b; (b = next++) < blocks;) changed += ClipBlock(clip, b, b + 1 == blocks ? last : BlockFrames);
     };
     // Where no more threads start, fewer share the blocks.

@@ -27,12 +27,12 @@ public:
 private:
     // Clips and hands out the next `blocks` whole blocks, the last `last` frames long.
     void Flush(std::size_t blocks, std::size_t last, std::vector<unsigned char>& ready);
-    std::uint64_t ClipBlock(dsp::OversampledClip& clip, std::size_t block, std::size_t frames);
+    std::uint64_t ClipBlock(velorik::dsp::OversampledClip& clip, std::size_t block, std::size_t frames);
 
     SampleFormat format_;
     Ceiling ceiling_;
     std::size_t frameBytes_, reach_;
-    std::vector<std::unique_ptr<dsp::OversampledClip>> workers_;
+    std::vector<std::unique_ptr<velorik::dsp::OversampledClip>> workers_;
     // Frames from `reach_` before the first not yet handed out (zeros before the
     // file's start), as fractions of full scale, one row per channel; and those
     // frames' bytes from the first not yet handed out.

@@ -6,6 +6,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "dsp/Vectorise.h"
 
 namespace wavfx {
 
@@ -16,12 +17,6 @@ constexpr std::size_t RunSamples = std::size_t{1} << 30;
 
 // Three-byte samples vectorise only with byte shuffles, which x86-64's base
 // instruction set lacks: there the loop is also built for AVX2, picked at run time.
-// (Not under ThreadSanitizer: the picking runs while the program is loaded, before its runtime is up.)
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define VWD_WITH_AVX2 __attribute__((target_clones("avx2", "default")))
-#else
-#define VWD_WITH_AVX2
-#endif
 
 // One sample where it lies, and back; the compiler turns these into plain
 // loads and stores. A lane is what peaks are looked for in: the sample itself,
@@ -212,30 +207,6 @@ unsigned BitsOf(Coding coding) {
 }
 
 }  // namespace
-
-std::optional<SampleFormat> SampleFormatOf(const velorik::WavLayout& layout, std::string& why) {
-    if (!layout.isWave) return why = "not a WAV file", std::nullopt;
-    if (!layout.hasFormat) return why = layout.sized ? "no fmt chunk" : "no fmt chunk before the samples", std::nullopt;
-    if (layout.channels == 0) return why = "the fmt chunk says 0 channels", std::nullopt;
-    if (layout.blockAlign == 0) return why = "the fmt chunk says block align 0", std::nullopt;
-    const unsigned bits = layout.bitsPerSample;
-    std::optional<Coding> coding;
-    if (layout.Encoding() == velorik::WaveFormatPcm && bits == 8) coding = Coding::U8;
-    if (layout.Encoding() == velorik::WaveFormatPcm && bits == 16) coding = Coding::S16;
-    if (layout.Encoding() == velorik::WaveFormatPcm && bits == 24) coding = Coding::S24;
-    if (layout.Encoding() == velorik::WaveFormatPcm && bits == 32) coding = Coding::S32;
-    if (layout.Encoding() == velorik::WaveFormatFloat && bits == 32) coding = Coding::F32;
-    if (layout.Encoding() == velorik::WaveFormatFloat && bits == 64) coding = Coding::F64;
-    if (!coding)
-        return why = layout.FormatName() + ", not 8-, 16-, 24- or 32-bit PCM or 32- or 64-bit float", std::nullopt;
-    const SampleFormat format{*coding, bits / 8, layout.channels};
-    if (layout.blockAlign != format.bytes * format.channels)
-        return why = "the fmt chunk says block align " + std::to_string(layout.blockAlign) + " for " +
-                     std::to_string(layout.channels) + " channel(s) of " + std::to_string(bits) + " bits",
-               std::nullopt;
-    if (!layout.hasData) return why = "no data chunk", std::nullopt;
-    return format;
-}
 
 Ceiling CeilingFor(const Threshold& threshold, Coding coding) {
     Ceiling ceiling;

@@ -11,21 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "wav/RiffReader.h"
+#include "riff/WavFormat.h"
 
 namespace wavfx {
 
-enum class Coding { U8, S16, S24, S32, F32, F64 };
-
-struct SampleFormat {
-    Coding coding;
-    unsigned bytes;     // of one sample
-    unsigned channels;
-};
-
-// How the samples of `layout` are coded; nullopt with `why` naming what is not
-// PCM or float, or what the fmt chunk gets wrong.
-std::optional<SampleFormat> SampleFormatOf(const velorik::WavLayout& layout, std::string& why);
+using velorik::Coding;
+using velorik::SampleFormat;
+using velorik::SampleFormatOf;
 
 // A threshold as the user spelled it (cli/Values.h reads it): N (of 32768, as the
 // library takes it), decibels of full scale, or a fraction of it.

@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "distortion/ClipSample.h"
+#include "dsp/HardClip.h"
 #include "format/SampleFormat.h"
 #include "system/System.h"
-#include "wav/WAVHeader.h"
+#include "riff/PcmHeader.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "16-bit samples are read as they lie in the file");
 
@@ -68,18 +68,10 @@ std::optional<uint64_t> CountClipped(std::FILE* file, uint64_t offset, uint64_t 
     return changed;
 }
 
-std::vector<unsigned char> WavHeader(uint32_t dataBytes, uint32_t sampleRate, uint16_t channels) {
-    velorik::WAVHeader header;
-    velorik::WAVHeaderFillPcm16(header, dataBytes, sampleRate, channels);
-    unsigned char bytes[velorik::WAVHeaderSize];
-    velorik::WAVHeaderSerialise(header, bytes);
-    return std::vector<unsigned char>(bytes, bytes + sizeof bytes);
-}
-
 bool WriteWav(const std::string& path, const std::vector<int16_t>& samples, uint32_t sampleRate, uint16_t channels) {
     std::FILE* file = sys::Open(path, "wb");
     if (file == nullptr) return false;
-    const std::vector<unsigned char> header = WavHeader(static_cast<uint32_t>(samples.size() * 2), sampleRate, channels);
+    const auto header = velorik::PcmHeader(static_cast<uint32_t>(samples.size() * 2), sampleRate, channels);
     const bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size() &&
                     std::fwrite(samples.data(), 2, samples.size(), file) == samples.size();
     return std::fclose(file) == 0 && ok;

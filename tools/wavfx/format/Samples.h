@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "wav/RiffReader.h"
+#include "riff/RiffReader.h"
 
 namespace wavfx {
 
@@ -29,8 +29,6 @@ std::optional<std::uint64_t> CountClipped(std::FILE* file, std::uint64_t offset,
 // A 44-byte-layout 16-bit PCM WAV file of `samples`.
 bool WriteWav(const std::string& path, const std::vector<std::int16_t>& samples, std::uint32_t sampleRate,
               std::uint16_t channels = 1);
-// The 44-byte header of such a file holding `dataBytes` of samples.
-std::vector<unsigned char> WavHeader(std::uint32_t dataBytes, std::uint32_t sampleRate, std::uint16_t channels);
 
 int Peak(const std::int16_t* samples, std::size_t count);
 

@@ -10,7 +10,7 @@
 
 #include "io/Files.h"
 #include "system/System.h"
-#include "wav/RiffReader.h"
+#include "riff/RiffReader.h"
 
 namespace wavfx {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "wav/RiffReader.h"
+#include "riff/RiffReader.h"
 
 namespace wavfx::repair {
 

@@ -12,7 +12,7 @@
 #include "io/Source.h"
 #include "report/Text.h"
 #include "system/System.h"
-#include "wav/RiffReader.h"
+#include "riff/RiffReader.h"
 
 namespace wavfx {
 
@@ -187,7 +187,7 @@ constexpr std::size_t SpectrumSize = 8192;
 
 // A file's averaged spectrum, its samples read once.
 bool SpectrumOf(Trace& trace, std::vector<double>& levels, std::string& error) {
-    dsp::Spectrum spectrum(SpectrumSize, trace.format.channels);
+    velorik::dsp::Spectrum spectrum(SpectrumSize, trace.format.channels);
     std::vector<float> samples;
     for (uint64_t at = 0, frames = trace.layout.Frames(); at < frames;) {
         const uint64_t got = Read(trace, std::min(ChunkFrames, frames - at));

@@ -15,7 +15,7 @@
 #include "report/Text.h"
 #include "system/System.h"
 #include "system/Threads.h"
-#include "wav/RiffReader.h"
+#include "riff/RiffReader.h"
 #include "work/Pass.h"
 
 namespace wavfx {

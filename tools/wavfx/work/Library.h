@@ -7,6 +7,12 @@
 
 namespace wavfx::library {
 
+// What the recorder makes, as its contract says: 8000 Hz mono 16-bit, in blocks of
+// one second, at most as many as a 44-byte header's 32-bit sizes count.
+constexpr std::uint32_t RecordingRate = 8000;
+constexpr std::uint64_t BlockBytes = 16000;
+constexpr std::uint64_t MaxBlocks = 268435;
+
 // What an export returned.
 struct Result {
     std::int32_t code = 0;

@@ -5,12 +5,12 @@
 #include <thread>
 #include <vector>
 
-#include "distortion/ClipSample.h"
+#include "dsp/HardClip.h"
 #include "format/Oversampling.h"
 #include "format/Samples.h"
 #include "system/System.h"
 #include "system/Threads.h"
-#include "wav/WAVHeader.h"
+#include "riff/PcmHeader.h"
 #include "work/Library.h"
 
 namespace wavfx {
@@ -20,7 +20,7 @@ namespace {
 constexpr std::size_t RunBytes = 1 << 16;
 // wavfx's own pass reads and writes in larger runs: fewer calls, as a plain copy makes.
 constexpr std::size_t OwnRunBytes = 256 << 10;
-constexpr uint64_t HeaderBytes = velorik::WAVHeaderSize;
+constexpr uint64_t HeaderBytes = velorik::PcmHeaderBytes;
 // Reads of a pipe that keep failing are given up on after this many.
 constexpr uint64_t MaxPipeFailures = 100;
 
@@ -129,7 +129,7 @@ void Feed(Source& input, const PassPlan& plan, const velorik::WavLayout* layout,
     input.StopKeeping();
     if (!plan.raw) {
         // The library copies this block unread, and the splice passes over it.
-        const auto header = WavHeader(0, layout->sampleRate, layout->channels);
+        const auto header = velorik::PcmHeader(0, layout->sampleRate, layout->channels);
         if (std::fwrite(header.data(), 1, header.size(), to) != header.size()) return fed.WriteFailed();
     }
     std::vector<int16_t> run(RunBytes / 2);

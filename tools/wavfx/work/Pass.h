@@ -13,8 +13,8 @@
 #include "io/Output.h"
 #include "io/Source.h"
 #include "report/Progress.h"
-#include "wav/RiffReader.h"
-#include "wav/WAVHeader.h"
+#include "riff/RiffReader.h"
+#include "riff/PcmHeader.h"
 
 namespace wavfx {
 
@@ -29,7 +29,7 @@ struct PassPlan {
     // RIFF chunks start at even offsets, so over a whole file the library's
     // byte pairs are the data chunk's samples; fed through a pipe, the
     // samples follow a header block of its own.
-    std::uint64_t LibraryStart() const { return raw ? 0 : direct ? dataOffset : velorik::WAVHeaderSize; }
+    std::uint64_t LibraryStart() const { return raw ? 0 : direct ? dataOffset : velorik::PcmHeaderBytes; }
     std::uint64_t End(std::uint64_t size) const { return sampleBytes ? dataOffset + *sampleBytes : size; }
 };
 // `layout` null: the literal pass (--raw). The library reads the input by name

@@ -14,14 +14,14 @@
 #include "report/Text.h"
 #include "system/Cleanup.h"
 #include "system/System.h"
-#include "wav/WAVHeader.h"
+#include "riff/PcmHeader.h"
 #include "work/Library.h"
 
 namespace wavfx {
 
 namespace {
 
-constexpr uint64_t HeaderBytes = velorik::WAVHeaderSize, BlockBytes = velorik::RecorderBlockBytes;
+constexpr uint64_t HeaderBytes = velorik::PcmHeaderBytes, BlockBytes = library::BlockBytes;
 // A block this late hints at a full disk; this late, at a recording that stopped.
 constexpr double LateSeconds = 1.5, StalledSeconds = 4.0;
 // The most one turn of the watch loop (100 ms of sleep) counts for; more means wavfx did not run.
@@ -36,14 +36,14 @@ uint64_t BlocksOnDisk(const std::string& path) {
 int LastBlockPeak(const std::string& path, uint64_t blocks) {
     if (blocks == 0) return 0;
     File file = OpenFile(path, "rb");
-    int16_t block[velorik::RecorderBlockSamples];
+    int16_t block[library::BlockBytes / 2];
     std::size_t got = 0;
-    if (file && sys::Seek(file.get(), HeaderBytes + (blocks - 1) * BlockBytes)) got = std::fread(block, 2, velorik::RecorderBlockSamples, file.get());
+    if (file && sys::Seek(file.get(), HeaderBytes + (blocks - 1) * BlockBytes)) got = std::fread(block, 2, library::BlockBytes / 2, file.get());
     return Peak(block, got);
 }
 
 bool WriteHeaderFor(std::FILE* file, uint64_t blocks) {
-    const auto header = WavHeader(static_cast<uint32_t>(blocks * BlockBytes), velorik::RecorderSampleRate, 1);
+    const auto header = velorik::PcmHeader(static_cast<uint32_t>(blocks * BlockBytes), library::RecordingRate, 1);
     return sys::Seek(file, 0) && std::fwrite(header.data(), 1, header.size(), file) == header.size() && sys::Sync(file);
 }
 
@@ -203,7 +203,7 @@ int Record(const std::string& path, const RecordOptions& options) {
         return Fail(path, "recording from " + sys::CaptureDeviceName() + " ended: " + stopped.error + "; " + holds());
     if (ended == Ended::Stalled) return Fail(path, "the capture device stopped delivering audio; " + holds());
     if (ended == Ended::ByItself)
-        return Fail(path, "a WAV header counts no more than " + std::to_string(velorik::RecorderMaxBlocks) + " blocks; " +
+        return Fail(path, "a WAV header counts no more than " + std::to_string(library::MaxBlocks) + " blocks; " +
                               holds());
     if (!options.quiet)
         std::fprintf(stderr, "wavfx: %s: %llu block(s), %llu s of audio, %llu bytes\n", Printable(path).c_str(),
