@@ -48,9 +48,10 @@ enum {
  * read right after the call: ENOENT, EACCES, EISDIR, ENOSPC, EIO and so on. A null
  * path or an output naming the input leaves EINVAL; a name that cannot be converted
  * to a file name, EILSEQ. A device that does not open, take the buffer or start
- * says nothing through errno. A signal that interrupts a read or write is no
- * failure: the call goes on, so a host's handlers need no SA_RESTART. On success
- * errno is unspecified.
+ * says nothing through errno, unless a system call failed on the way (on Linux,
+ * EMFILE say). A signal that interrupts a read or write is no failure: the call
+ * goes on, so a host's handlers need no SA_RESTART. On success errno is
+ * unspecified.
  */
 
 #ifdef __cplusplus

@@ -26,6 +26,7 @@ struct Shared {
     platform::Event reported{};  // to the host: the device's start result is in
     platform::Thread thread{};
     int32_t startResult{};  // written before `reported` is raised
+    int startError{};       // the errno a system call of the device's start left on its thread, or 0
 };
 
 // A recording: start sets it up and hands it to the recorder thread, the only
@@ -193,7 +194,9 @@ void FinishFile() noexcept {
 // file is finished here, so stop only waits for this thread.
 void RecorderThread(void*) noexcept {
     onRecorderThread = true;
+    errno = 0;
     shared.startResult = SoundRecorderOpenDevice();
+    shared.startError = shared.startResult == StatusSuccess ? 0 : errno;
     platform::EventRaise(shared.reported);
 
     while (CanGoOn()) {
@@ -261,6 +264,7 @@ int32_t SoundRecorderStart(const VwdChar16* path) noexcept {
     }
     // Also after a device failure: stop finishes the file (half-started).
     shared.phase.store(PhaseRecording);
+    if (shared.startError != 0) errno = shared.startError;
     return shared.startResult;
 }
 

@@ -9,17 +9,14 @@ namespace wavfx {
 
 namespace {
 
-// What could not be written to standard output is a failure of any command.
-int FinishStandardOutput(int status) {
-    bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
-    std::string reason = sys::LastError();
-    if (std::fclose(stdout) != 0 && !failed) {
-        failed = true;
-        reason = sys::LastError();
-    }
-    if (!failed) return status;
-    std::fprintf(stderr, "wavfx: standard output: %s\n", reason.c_str());
-    return status != 0 ? status : 1;
+// A close that fails is a failure of any command too: some file systems say only then.
+int CloseStandardOutput(int status) {
+    for (std::FILE* out : {sys::Out(), stdout})
+        if (out != nullptr && std::fclose(out) != 0 && status == 0) {
+            std::fprintf(stderr, "wavfx: standard output: %s\n", sys::LastError().c_str());
+            status = 1;
+        }
+    return status;
 }
 
 }  // namespace
@@ -36,5 +33,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "wavfx: argument %d is not valid UTF-8 text; names are not guessed\n", bad);
         return 2;
     }
-    return FinishStandardOutput(RunCommandLine(all));
+    return CloseStandardOutput(RunCommandLine(all));
 }

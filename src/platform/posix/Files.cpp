@@ -5,8 +5,8 @@
 
 #include <cerrno>
 
-#include "syscalls/SystemCalls.h"
 #include "platform/posix/Utf8.h"
+#include "syscalls/SystemCalls.h"
 
 namespace velorik::platform {
 
@@ -15,13 +15,13 @@ bool Utf16ToNarrow(const VwdChar16* name, char* out, std::size_t capacity) noexc
 }
 
 FileHandle OpenForReading(const char* narrowName) noexcept {
-    const int fd = OpenFile(narrowName, O_RDONLY | O_CLOEXEC, 0);
+    const int fd = sys::OpenFile(narrowName, O_RDONLY, 0);
     if (fd < 0) return NoFile;
     struct stat info;
-    const bool known = Calls().fstat(fd, &info) == 0;
+    const bool known = sys::Calls().fstat(fd, &info) == 0;
     if (!known || S_ISDIR(info.st_mode)) {
         const int why = known ? EISDIR : errno;
-        CloseDescriptor(fd);
+        sys::CloseFile(fd);
         errno = why;
         return NoFile;
     }
@@ -29,25 +29,26 @@ FileHandle OpenForReading(const char* narrowName) noexcept {
 }
 
 FileHandle OpenForWriting(const char* narrowName) noexcept {
-    const int fd = OpenFile(narrowName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd = sys::OpenFile(narrowName, O_WRONLY | O_CREAT | O_TRUNC, 0666);
     return fd < 0 ? NoFile : fd;
 }
 
 bool IsSameFile(FileHandle open, const char* narrowName) noexcept {
     struct stat opened, named;
-    if (Calls().fstat(static_cast<int>(open), &opened) != 0 || Calls().stat(narrowName, &named) != 0) return false;
+    if (sys::Calls().fstat(static_cast<int>(open), &opened) != 0 || sys::Calls().stat(narrowName, &named) != 0)
+        return false;
     return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 long long ReadSome(FileHandle file, void* bytes, std::size_t size) noexcept {
-    return ReadFully(static_cast<int>(file), bytes, size);
+    return sys::ReadFully(static_cast<int>(file), bytes, size);
 }
 
 bool WriteAll(FileHandle file, const void* bytes, std::size_t size) noexcept {
-    return WriteFully(static_cast<int>(file), bytes, size);
+    return sys::WriteFully(static_cast<int>(file), bytes, size);
 }
 
-bool CloseFile(FileHandle file) noexcept { return CloseDescriptor(static_cast<int>(file)); }
+bool CloseFile(FileHandle file) noexcept { return sys::CloseFile(static_cast<int>(file)); }
 
 namespace {
 
@@ -60,17 +61,17 @@ FileHandle Create(const VwdChar16* name) noexcept {
     const FileHandle file = OpenForWriting(narrow);
     // Locked while the recorder writes it, so that a host sees when it lets go. A file
     // system without locks records all the same.
-    if (file != NoFile) LockForWriting(static_cast<int>(file));
+    if (file != NoFile) sys::LockForWriting(static_cast<int>(file));
     return file;
 }
 
 bool WriteAt(FileHandle file, std::uint64_t offset, const void* bytes, std::size_t size) noexcept {
-    return WriteFullyAt(static_cast<int>(file), offset, bytes, size);
+    return sys::WriteFullyAt(static_cast<int>(file), offset, bytes, size);
 }
 
-bool Sync(FileHandle file) noexcept { return SyncData(static_cast<int>(file)); }
+bool Sync(FileHandle file) noexcept { return sys::SyncData(static_cast<int>(file)); }
 
-bool Cut(FileHandle file, std::uint64_t size) noexcept { return Truncate(static_cast<int>(file), size); }
+bool Cut(FileHandle file, std::uint64_t size) noexcept { return sys::Truncate(static_cast<int>(file), size); }
 
 bool Close(FileHandle file) noexcept { return CloseFile(file); }
 

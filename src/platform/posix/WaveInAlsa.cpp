@@ -16,6 +16,7 @@
 
 #include "platform/posix/AlsaRead.h"
 #include "platform/posix/WaveIn.h"
+#include "syscalls/SystemCalls.h"
 
 velorik::platform::AlsaReadFunction velorik::platform::alsaRead = snd_pcm_readi;
 
@@ -130,8 +131,7 @@ void CarryOutStopOrReset(HWAVEIN device) {
 void Wake(HWAVEIN device) {
     const char byte = 1;
     // A full pipe already holds a wake-up.
-    while (write(device->wakeWrite, &byte, 1) < 0 && errno == EINTR) {
-    }
+    velorik::sys::WriteFully(device->wakeWrite, &byte, 1);
 }
 
 // Until ALSA has samples, or a byte on the wake-up pipe asks the thread back:
@@ -149,7 +149,7 @@ snd_pcm_sframes_t WaitForSamples(HWAVEIN device) {
         if (poll(fds, static_cast<nfds_t>(count + 1), PollMilliseconds) < 0 && errno != EINTR) return -errno;
         if ((fds[count].revents & POLLIN) != 0) {
             char drained[16];
-            while (read(device->wakeRead, drained, sizeof drained) > 0) {
+            while (velorik::sys::ReadSome(device->wakeRead, drained, sizeof drained) > 0) {
             }
             return 0;
         }
@@ -312,7 +312,7 @@ MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DW
     device->readFrames = period;
     device->read = velorik::platform::alsaRead;
     int wake[2];
-    if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (velorik::sys::Calls().pipe(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         snd_pcm_close(pcm);
         ReleaseSlot(device);
         return MMSYSERR_NOMEM;
@@ -326,8 +326,8 @@ MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DW
         pthread_cond_destroy(&device->settled);
         pthread_cond_destroy(&device->wake);
         pthread_mutex_destroy(&device->lock);
-        close(wake[0]);
-        close(wake[1]);
+        velorik::sys::CloseFile(wake[0]);
+        velorik::sys::CloseFile(wake[1]);
         snd_pcm_close(pcm);
         ReleaseSlot(device);
         return MMSYSERR_NOMEM;
@@ -414,8 +414,8 @@ MMRESULT waveInClose(HWAVEIN hwi) {
     pthread_cond_signal(&hwi->wake);
     pthread_mutex_unlock(&hwi->lock);
     pthread_join(hwi->thread, nullptr);
-    close(hwi->wakeRead);
-    close(hwi->wakeWrite);
+    velorik::sys::CloseFile(hwi->wakeRead);
+    velorik::sys::CloseFile(hwi->wakeWrite);
     snd_pcm_close(hwi->pcm);
     pthread_cond_destroy(&hwi->settled);
     pthread_cond_destroy(&hwi->wake);

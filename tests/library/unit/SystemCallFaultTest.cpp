@@ -13,9 +13,9 @@
 
 #include <gtest/gtest.h>
 
-#include "syscalls/SystemCalls.h"
-#include "support/TestFiles.h"
 #include "distortion/WAVDistortion.h"
+#include "support/FaultyCalls.h"
+#include "support/TestFiles.h"
 
 namespace velorik::platform {
 namespace {
@@ -24,55 +24,24 @@ using namespace testing_support;
 
 enum class Fault { Eio, Enospc, Eintr, Short };
 
-// The call to fail (counted across the whole table, from 1) and how.
-struct Injection {
-    int target = 0, calls = 0;
-    Fault fault = Fault::Eio;
+// Fails the `target`th call (counted across the whole table, from 1), where the fault is one it can meet.
+class Counting final : public Injector {
+public:
+    Counting(int target, Fault fault) : target_(target), fault_(fault) {}
+    Act Before(const char*, CallKind kind, int) override {
+        if (++calls != target_) return Act::Pass;
+        if ((fault_ == Fault::Short && kind != CallKind::Transfer) || (fault_ == Fault::Eintr && kind == CallKind::Plain))
+            return Act::Pass;
+        fired = true;
+        return fault_ == Fault::Short ? Act::Shorten : Act::Fail;
+    }
+    int Error() const override { return fault_ == Fault::Eio ? EIO : fault_ == Fault::Enospc ? ENOSPC : EINTR; }
+    int calls = 0;
     bool fired = false;
-} injection;
 
-// What a call can be made to do besides failing with EIO or ENOSPC.
-enum Can { Stat = 0, Interrupt = 1, Transfer = 3 };
-
-// True when this call is the one to fail, and the fault is one it can meet.
-bool Strike(Can can) {
-    if (++injection.calls != injection.target) return false;
-    if ((injection.fault == Fault::Short && can != Transfer) || (injection.fault == Fault::Eintr && can == Stat))
-        return false;
-    injection.fired = true;
-    return true;
-}
-
-int Failure() {
-    errno = injection.fault == Fault::Eio ? EIO : injection.fault == Fault::Enospc ? ENOSPC : EINTR;
-    return -1;
-}
-
-std::size_t Shorter(std::size_t size) { return injection.fault == Fault::Short && size > 1 ? size / 2 : size; }
-
-const SystemCalls Faulty = {
-    [](const char* name, int flags, mode_t mode) { return Strike(Interrupt) ? Failure() : RealSystemCalls.open(name, flags, mode); },
-    [](int fd, void* bytes, std::size_t size) -> ssize_t {
-        if (Strike(Transfer) && injection.fault != Fault::Short) return Failure();
-        return RealSystemCalls.read(fd, bytes, injection.fired ? Shorter(size) : size);
-    },
-    [](int fd, const void* bytes, std::size_t size) -> ssize_t {
-        if (Strike(Transfer) && injection.fault != Fault::Short) return Failure();
-        return RealSystemCalls.write(fd, bytes, injection.fired ? Shorter(size) : size);
-    },
-    [](int fd, const void* bytes, std::size_t size, off_t at) -> ssize_t {
-        if (Strike(Transfer) && injection.fault != Fault::Short) return Failure();
-        return RealSystemCalls.pwrite(fd, bytes, injection.fired ? Shorter(size) : size, at);
-    },
-    [](int fd, struct stat* info) { return Strike(Stat) ? Failure() : RealSystemCalls.fstat(fd, info); },
-    [](const char* name, struct stat* info) { return Strike(Stat) ? Failure() : RealSystemCalls.stat(name, info); },
-    [](int fd) { return Strike(Interrupt) ? Failure() : RealSystemCalls.fdatasync(fd); },
-    [](int fd, off_t size) { return Strike(Interrupt) ? Failure() : RealSystemCalls.ftruncate(fd, size); },
-    [](int fd) {
-        const int status = RealSystemCalls.close(fd);  // released either way, as Linux does
-        return Strike(Interrupt) ? Failure() : status;
-    },
-    [](int fd, int command, struct flock* range) { return Strike(Stat) ? Failure() : RealSystemCalls.fcntl(fd, command, range); },
+private:
+    int target_;
+    Fault fault_;
 };
 
 struct Scenario {
@@ -123,11 +92,12 @@ TEST(SystemCallFaults, EveryCallOfAPassFailedInTurnWithEachFault) {
                 } else {
                     WriteFile(inName, in);
                 }
-                injection = Injection{target, 0, fault, false};
+                Counting injection(target, fault);
+                const sys::SystemCalls faultyCalls = FaultyCalls(injection);
                 int32_t status;
                 int why;
                 {
-                    ScopedSystemCalls faulty(Faulty);
+                    sys::ScopedSystemCalls faulty(faultyCalls);
                     status = WAVDistortion(Utf16(inName).c_str(), Utf16(outName).c_str(), 1000);
                     why = errno;
                 }

@@ -37,14 +37,15 @@ TEST(OutputRule, EachKindOfNameAndEachChoice) {
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.name) + " existing=" + std::to_string(static_cast<int>(row.existing)));
         wavfx::Output output;
-        std::string error;
-        EXPECT_EQ(output.Open(dir.Path(row.name), row.existing, wavfx::IdsOf({dir.Path("in")}), error, row.needsFile),
-                  row.opens);
-        EXPECT_EQ(output.Skipped(), row.skipped);
+        const wavfx::Status failure = output.Open(dir.Path(row.name), row.existing, wavfx::IdsOf({dir.Path("in")}), row.needsFile);
+        EXPECT_EQ(!failure, row.opens);
         if (row.opens) {
             EXPECT_EQ(output.IsFile(), row.isFile);
+            continue;
         }
-        EXPECT_NE(error.find(row.error), std::string::npos) << error;
+        EXPECT_EQ(failure->skipped, row.skipped);
+        EXPECT_EQ(failure->role, wavfx::Role::Output);
+        EXPECT_NE(failure->Message().find(row.error), std::string::npos) << failure->Message();
     }
     EXPECT_EQ(testing_support::ReadFile(dir.Path("old.wav")), testing_support::Bytes({1, 2}));
 }
@@ -54,13 +55,12 @@ TEST(OutputRule, CommitReplacesThroughTheTemporaryAndFollowsALink) {
     testing_support::WriteFile(dir.Path("real.wav"), {1});
     ASSERT_EQ(symlink(dir.Path("real.wav").c_str(), dir.Path("named.wav").c_str()), 0);
     wavfx::Output output;
-    std::string error;
-    ASSERT_TRUE(output.Open(dir.Path("named.wav"), wavfx::Existing::Replace, {}, error));
-    ASSERT_TRUE(output.Begin(error)) << error;
+    ASSERT_FALSE(output.Open(dir.Path("named.wav"), wavfx::Existing::Replace, {}));
+    ASSERT_FALSE(output.Begin());
     EXPECT_EQ(output.Temporary().rfind(dir.Root() + "/.wavfx-", 0), 0u) << "beside what it replaces";
     testing_support::WriteFile(output.Temporary(), {9, 9});
     EXPECT_EQ(testing_support::ReadFile(dir.Path("real.wav")), testing_support::Bytes({1}));
-    ASSERT_TRUE(output.Commit(error)) << error;
+    ASSERT_FALSE(output.Commit());
     EXPECT_EQ(testing_support::ReadFile(dir.Path("real.wav")), testing_support::Bytes({9, 9}));
     struct stat info;
     ASSERT_EQ(lstat(dir.Path("named.wav").c_str(), &info), 0);

@@ -24,8 +24,7 @@ TEST(Source, AFileIsReadAnywhereAndAStreamOnceWithWhatItKept) {
         SCOPED_TRACE(name);
         const bool file = std::string(name) == "in.bin";
         wavfx::Source source;
-        std::string error;
-        ASSERT_TRUE(source.Open(dir.Path(name), error)) << error;
+        ASSERT_FALSE(source.Open(dir.Path(name)));
         EXPECT_EQ(source.IsFile(), file);
         EXPECT_EQ(source.Size().has_value(), file);
         unsigned char got[100];
@@ -48,9 +47,10 @@ TEST(Source, AFileIsReadAnywhereAndAStreamOnceWithWhatItKept) {
     }
     writer.join();
     wavfx::Source folder;
-    std::string error;
-    EXPECT_FALSE(folder.Open(dir.Root(), error));
-    EXPECT_EQ(error, "is a directory");
+    const wavfx::Status failure = folder.Open(dir.Root());
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->Message(), "is a directory");
+    EXPECT_EQ(failure->role, wavfx::Role::Input);
 }
 
 }  // namespace

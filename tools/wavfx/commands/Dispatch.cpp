@@ -4,6 +4,7 @@
 
 #include "commands/Commands.h"
 #include "report/Text.h"
+#include "system/Cleanup.h"
 #include "system/System.h"
 
 #ifndef WAVFX_VERSION
@@ -29,15 +30,28 @@ bool WantsHelp(const Args& args) {
     return false;
 }
 
+int Run(const std::vector<std::string>& all);
+
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& all) {
+    int status = Run(all);
+    // What could not be written to standard output is a failure of any command.
+    for (std::FILE* out : {sys::Out(), stdout})
+        if ((std::fflush(out) != 0 || std::ferror(out) != 0) && status == 0) status = Fail("standard output", sys::LastError());
+    for (const auto& [path, reason] : cleanup::TakeLeftBehind()) status = Fail(path, "left behind: " + reason);
+    return status;
+}
+
+namespace {
+
+int Run(const std::vector<std::string>& all) {
     if (all.size() < 2 || all[1] == "--help" || all[1] == "-h") {
-        std::fputs(Overview, all.size() < 2 ? stderr : stdout);
+        std::fputs(Overview, all.size() < 2 ? stderr : sys::Out());
         return all.size() < 2 ? 2 : 0;
     }
     if (all[1] == "--version") {
-        std::printf("wavfx %s (VelorikWAVDistortion %s)\n", WAVFX_VERSION, WAVFX_VERSION);
+        std::fprintf(sys::Out(), "wavfx %s (VelorikWAVDistortion %s)\n", WAVFX_VERSION, WAVFX_VERSION);
         return 0;
     }
     const CommandSpec* command = Find(all[1]);
@@ -47,7 +61,7 @@ int RunCommandLine(const std::vector<std::string>& all) {
     }
     const Args args(all.begin() + 2, all.end());
     if (WantsHelp(args)) {
-        std::fputs(command->help, stdout);
+        std::fputs(command->help, sys::Out());
         return 0;
     }
     Invocation call{*command, {}};
@@ -58,5 +72,7 @@ int RunCommandLine(const std::vector<std::string>& all) {
     sys::QuietAudioErrors();
     return command->run(call);
 }
+
+}  // namespace
 
 }  // namespace wavfx

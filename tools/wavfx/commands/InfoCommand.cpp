@@ -4,7 +4,7 @@
 #include "format/Samples.h"
 #include "io/Source.h"
 #include "repair/Repair.h"
-#include "report/Json.h"
+#include "report/Record.h"
 #include "report/Text.h"
 #include "system/System.h"
 #include "riff/RiffReader.h"
@@ -25,104 +25,89 @@ std::string PeakValue(const WavLayout& layout, double value) {
     return text;
 }
 
-void PrintText(const std::string& name, const WavLayout& layout, const Peaks& peaks,
-               bool repairable) {
-    std::printf("file:      %s (%llu bytes)\n", Printable(name).c_str(), static_cast<unsigned long long>(layout.fileSize));
-    std::printf("format:    %s, %u channel(s), %u Hz\n", layout.FormatName().c_str(), layout.channels, layout.sampleRate);
-    std::printf("byte rate: %u bytes/s, block align %u\n", layout.byteRate, layout.blockAlign);
-    if (layout.sampleRate > 0 && layout.blockAlign > 0)
-        std::printf("duration:  %.3f s (%llu frames)\n", static_cast<double>(layout.Frames()) / layout.sampleRate,
-                    static_cast<unsigned long long>(layout.Frames()));
-    if (peaks) {
-        std::string line;
-        for (std::size_t c = 0; c < peaks->size(); ++c)
-            line += (peaks->size() > 1 ? (c > 0 ? ", ch" : "ch") + std::to_string(c + 1) + " " : "") +
-                    FormatDbfs((*peaks)[c].fraction) + " (" + PeakValue(layout, (*peaks)[c].value) + ")";
-        std::printf("peak:      %s\n", line.c_str());
+// What info says of a file, once, for both its text and its JSON.
+Record Describe(const std::string& name, const WavLayout& layout, const Peaks& peaks, bool repairable) {
+    Record info;
+    info.Lines({"file", "format", "byte rate", "duration", "peak", "chunks", "layout", "data", "sizes", "repair"});
+    info.Add("file", name).Show("file", Printable(name));
+    info.Add("bytes", layout.fileSize).Show("file", " (" + std::to_string(layout.fileSize) + " bytes)");
+    info.Add("form", layout.form).Add("format", layout.FormatName()).Show("format", layout.FormatName());
+    info.Add("formatTag", unsigned{layout.formatTag}).Add("encoding", layout.Encoding()).Wrap();
+    info.Add("channels", unsigned{layout.channels}).Show("format", ", " + std::to_string(layout.channels) + " channel(s)");
+    info.Add("sampleRate", layout.sampleRate).Show("format", ", " + std::to_string(layout.sampleRate) + " Hz");
+    info.Add("bitsPerSample", unsigned{layout.bitsPerSample}).Add("blockAlign", unsigned{layout.blockAlign});
+    info.Add("byteRate", layout.byteRate).Wrap();
+    info.Show("byte rate", std::to_string(layout.byteRate) + " bytes/s, block align " + std::to_string(layout.blockAlign));
+    const double seconds = layout.sampleRate > 0 ? static_cast<double>(layout.Frames()) / layout.sampleRate : 0.0;
+    info.Add("frames", layout.Frames()).Add("seconds", Value(seconds, "%.6f"));
+    if (layout.sampleRate > 0 && layout.blockAlign > 0) {
+        char duration[64];
+        std::snprintf(duration, sizeof duration, "%.3f s (%llu frames)", seconds,
+                      static_cast<unsigned long long>(layout.Frames()));
+        info.Show("duration", duration);
     }
+    info.Add("dataOffset", layout.dataOffset).Add("dataBytes", layout.dataSize).Wrap();
+    std::vector<Value> fractions, values;
+    std::string peakLine;
+    for (std::size_t c = 0; peaks && c < peaks->size(); ++c) {
+        const ChannelPeak& peak = (*peaks)[c];
+        fractions.emplace_back(peak.fraction, "%.6f");
+        values.emplace_back(peak.value, "%.17g");
+        peakLine += (peaks->size() > 1 ? (c > 0 ? ", ch" : "ch") + std::to_string(c + 1) + " " : "") +
+                    FormatDbfs(peak.fraction) + " (" + PeakValue(layout, peak.value) + ")";
+    }
+    info.Add("peak", peaks ? Value(fractions) : Value()).Show("peak", peakLine);
+    info.Add("peakValue", peaks ? Value(values) : Value());
+    info.Add("libraryLayout", layout.IsLibraryLayout())
+        .Show("layout", layout.IsLibraryLayout() ? "the library's 44-byte layout"
+                                                 : "another layout (wavfx distort clips the data chunk only and keeps the rest)");
+    info.Add("streamed", layout.dataToEnd);
+    if (layout.dataToEnd) info.Show("data", "its size says \"to the end of the file\" (a streamed WAV)");
+    std::string problems;
+    std::vector<Value> problemList;
+    for (const std::string& problem : layout.problems) {
+        problems += "; " + problem;
+        problemList.emplace_back(problem);
+    }
+    info.Add("sizesMatch", layout.problems.empty()).Show("sizes", problems.empty() ? "match the file" : "DO NOT match the file" + problems);
+    info.Add("repairable", repairable).Wrap();
+    if (repairable) info.Show("repair", "wavfx repair " + Printable(name) + " fixes this");
+    std::vector<Value> chunks;
     for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
         const RiffChunk& chunk = layout.chunks[i];
-        std::printf("%s'%s' at %llu, %llu bytes\n", i == 0 ? "chunks:    " : "           ", Printable(chunk.id).c_str(),
-                    static_cast<unsigned long long>(chunk.offset), static_cast<unsigned long long>(chunk.size));
+        chunks.emplace_back(Record().Add("id", chunk.id).Add("offset", chunk.offset).Add("bytes", chunk.size));
+        info.Text("chunks", (i == 0 ? "'" : "\n'") + Printable(chunk.id) + "' at " + std::to_string(chunk.offset) + ", " +
+                                std::to_string(chunk.size) + " bytes");
     }
-    std::printf("layout:    %s\n", layout.IsLibraryLayout()
-                                       ? "the library's 44-byte layout"
-                                       : "another layout (wavfx distort clips the data chunk only and keeps the rest)");
-    if (layout.dataToEnd) std::printf("data:      its size says \"to the end of the file\" (a streamed WAV)\n");
-    std::string problems;
-    for (const std::string& problem : layout.problems) problems += "; " + problem;
-    std::printf("sizes:     %s\n", problems.empty() ? "match the file" : ("DO NOT match the file" + problems).c_str());
-    if (repairable) std::printf("repair:    wavfx repair %s fixes this\n", Printable(name).c_str());
+    info.Add("chunks", Value(chunks)).Wrap().Add("problems", Value(problemList));
+    return info;
 }
 
-void PrintJson(const std::string& name, const WavLayout& layout, const Peaks& peaks, bool repairable) {
-    JsonWriter json(stdout);
-    json.BeginObject().Key("file").String(name).Key("bytes").Unsigned(layout.fileSize);
-    json.Key("form").String(layout.form).Key("format").String(layout.FormatName());
-    json.Key("formatTag").Unsigned(layout.formatTag).Key("encoding").Unsigned(layout.Encoding()).Wrap();
-    json.Key("channels").Unsigned(layout.channels).Key("sampleRate").Unsigned(layout.sampleRate);
-    json.Key("bitsPerSample").Unsigned(layout.bitsPerSample).Key("blockAlign").Unsigned(layout.blockAlign);
-    json.Key("byteRate").Unsigned(layout.byteRate).Wrap();
-    const double seconds = layout.sampleRate > 0 ? static_cast<double>(layout.Frames()) / layout.sampleRate : 0.0;
-    json.Key("frames").Unsigned(layout.Frames()).Key("seconds").Number(seconds, "%.6f");
-    json.Key("dataOffset").Unsigned(layout.dataOffset).Key("dataBytes").Unsigned(layout.dataSize).Wrap();
-    for (const bool values : {false, true}) {
-        json.Key(values ? "peakValue" : "peak");
-        if (!peaks) {
-            json.Null();
-            continue;
-        }
-        json.BeginArray();
-        for (const ChannelPeak& peak : *peaks)
-            values ? json.Number(peak.value, "%.17g") : json.Number(peak.fraction, "%.6f");
-        json.EndArray();
-    }
-    json.Key("libraryLayout").Bool(layout.IsLibraryLayout()).Key("streamed").Bool(layout.dataToEnd);
-    json.Key("sizesMatch").Bool(layout.problems.empty()).Key("repairable").Bool(repairable).Wrap();
-    json.Key("chunks").BeginArray();
-    for (const RiffChunk& chunk : layout.chunks)
-        json.BeginObject().Key("id").String(chunk.id).Key("offset").Unsigned(chunk.offset).Key("bytes").Unsigned(chunk.size).EndObject();
-    json.EndArray().Wrap().Key("problems").BeginArray();
-    for (const std::string& problem : layout.problems) json.String(problem);
-    json.EndArray().EndObject();
-}
-
-// Shows one file; false (said on stderr) when it cannot be read.
+// Shows one file, unless it cannot be read.
 // `before` goes out first: what separates it from the file shown before it.
-bool ShowFile(const std::string& name, bool json, const char* before, std::string& error) {
+Status ShowFile(const std::string& name, bool json, const char* before) {
     Source source;
-    if (!source.Open(name, error)) return false;
+    if (Status failure = source.Open(name)) return failure;
     auto layout = velorik::ReadWavLayout(source);
-    if (!layout) {
-        error = "reading failed: " + source.Error();
-        return false;
-    }
-    if (!layout->isWave) {
-        error = "not a WAV file (it starts with '" + Printable(layout->form) + "'" +
-                (layout->sized ? ", " + std::to_string(layout->fileSize) + " bytes)" : ")");
-        return false;
-    }
+    if (!layout) return source.ReadFailed();
+    if (!layout->isWave)
+        return Failure{Role::Input, name,
+                       "not a WAV file (it starts with '" + Printable(layout->form) + "'" +
+                           (layout->sized ? ", " + std::to_string(layout->fileSize) + " bytes)" : ")"),
+                       ""};
     source.StopKeeping();
     bool readFailed = false;
     const auto peaks = ChannelPeaks(source, *layout, readFailed);
-    if (readFailed) {
-        error = "reading failed: " + source.Error();
-        return false;
-    }
+    if (readFailed) return source.ReadFailed();
     // A stream is read once: what follows its samples is known only now.
-    if (!layout->sized && peaks && !velorik::ReadChunksAfterData(source, *layout)) {
-        error = "reading failed: " + source.Error();
-        return false;
-    }
+    if (!layout->sized && peaks && !velorik::ReadChunksAfterData(source, *layout)) return source.ReadFailed();
     // What wavfx repair would do about sizes that do not match (a file only: it repairs in place).
     const bool repairable = layout->sized && (!layout->problems.empty() || layout->dataToEnd) &&
                             repair::PlanRepair(source).verdict == repair::Verdict::Repairable;
-    std::fputs(before, stdout);
-    if (json)
-        PrintJson(name, *layout, peaks, repairable);
-    else
-        PrintText(name, *layout, peaks, repairable);
-    return true;
+    const Record info = Describe(name, *layout, peaks, repairable);
+    std::fputs(before, sys::Out());
+    json ? WriteJson(sys::Out(), info) : WriteText(sys::Out(), info);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -133,21 +118,21 @@ int RunInfo(const Invocation& call) {
     const bool json = call.Has("json"), array = json && files.size() > 1;
     int status = 0;
     std::size_t shown = 0;  // text blocks are a blank line apart, an array's objects a comma
-    if (array) std::fputs("[", stdout);
+    if (array) std::fputs("[", sys::Out());
     for (const std::string& name : files) {
         const char* before = shown == 0 ? "" : array ? ",\n " : "\n";
-        std::string error;
-        if (ShowFile(name, json, before, error)) {
+        const Status failure = ShowFile(name, json, before);
+        if (!failure) {
             ++shown;
             continue;
         }
-        status = Fail(name, error);
+        status = Report(*failure);
         if (!array) continue;
-        std::fputs(before, stdout);
-        JsonWriter(stdout).BeginObject().Key("file").String(name).Key("error").String(error).EndObject();
+        std::fputs(before, sys::Out());
+        WriteJson(sys::Out(), Record().Add("file", name).Add("error", failure->Message()));
         ++shown;
     }
-    if (json && shown > 0) std::fputs(array ? "]\n" : "\n", stdout);
+    if (json && shown > 0) std::fputs(array ? "]\n" : "\n", sys::Out());
     return status;
 }
 

@@ -1,5 +1,6 @@
 #include "cli/Values.h"
 #include "commands/Commands.h"
+#include "report/Text.h"
 #include "work/PlotFile.h"
 
 namespace wavfx {
@@ -20,7 +21,8 @@ int RunPlot(const Invocation& call) {
     }
     request.in = files[0];
     if (files.size() == 2) request.out = files[1];
-    return WritePlotFile(request, call.Value("output"), call.WhenExists());
+    const Status failure = WritePlotFile(request, call.Value("output"), call.WhenExists());
+    return failure ? Report(*failure) : 0;
 }
 
 }  // namespace wavfx

@@ -4,7 +4,7 @@
 #include "io/Files.h"
 #include "io/Source.h"
 #include "repair/Repair.h"
-#include "report/Json.h"
+#include "report/Record.h"
 #include "report/Text.h"
 #include "system/System.h"
 
@@ -14,8 +14,13 @@ namespace {
 
 using repair::Change;
 
+enum class Verdict { Valid, Repaired, WouldRepair, Refused, Failed };
+const char* const VerdictWords[] = {"valid", "repaired", "would-repair", "refused", "failed"};
+
 struct Outcome {
-    std::string file, status, reason;  // status: valid, repaired, would-repair, refused, failed
+    std::string file;
+    Verdict verdict;
+    Status failure;  // refused or failed: why
     std::vector<Change> changes;
 };
 
@@ -32,13 +37,16 @@ private:
     std::FILE* file_;
 };
 
-Outcome Refused(const std::string& file, const std::string& reason) { return Outcome{file, "refused", reason, {}}; }
+Outcome Refused(const Failure& failure) { return Outcome{failure.name, Verdict::Refused, failure, {}}; }
+
+Outcome Refused(const std::string& file, const std::string& what, const std::string& reason = "") {
+    return Refused(Failure{Role::Input, file, what, reason});
+}
 
 Outcome RepairFile(const std::string& name, bool dryRun) {
-    std::string error;
-    switch (KindOf(name, error)) {
-        case Kind::Unknown: return Refused(name, error);
-        case Kind::Missing: return Refused(name, "No such file or directory");
+    switch (KindOf(name)) {
+        case Kind::Unknown: return Refused(SystemFailure(Role::Input, name, ""));
+        case Kind::Missing: return Refused(name, "", "No such file or directory");
         case Kind::Directory: return Refused(name, "is a directory");
         case Kind::Other: return Refused(name, "is not a regular file (a device, a FIFO)");
         case Kind::Regular: break;
@@ -46,54 +54,42 @@ Outcome RepairFile(const std::string& name, bool dryRun) {
     // Held while repairing, so that no recording starts into the file meanwhile.
     sys::FileLock lock;
     bool busy = false;
-    if (!lock.Acquire(name, busy, error) && (busy || !dryRun))
-        return Refused(name, busy ? "a running wavfx record holds it" : "cannot be written: " + error);
+    if (!lock.Acquire(name, busy) && (busy || !dryRun))
+        return busy ? Refused(name, "a running wavfx record holds it") : Refused(SystemFailure(Role::Input, name, "cannot be written"));
     Source source;
-    if (!source.Open(name, error)) return Refused(name, error);
+    if (Status failure = source.Open(name)) return Refused(*failure);
     const repair::Plan plan = repair::PlanRepair(source);
     // A read that failed is the system's reason, not the file's.
     if (plan.verdict == repair::Verdict::Refused)
-        return Refused(name, source.Error().empty() ? plan.reason : "reading failed: " + source.Error());
-    if (plan.verdict == repair::Verdict::Valid) return Outcome{name, "valid", "", {}};
-    if (dryRun) return Outcome{name, "would-repair", "", plan.changes};
+        return source.Error().empty() ? Refused(name, plan.reason) : Refused(source.ReadFailed());
+    if (plan.verdict == repair::Verdict::Valid) return Outcome{name, Verdict::Valid, std::nullopt, {}};
+    if (dryRun) return Outcome{name, Verdict::WouldRepair, std::nullopt, plan.changes};
     File file = OpenFile(name, "r+b");
     FilePatch target(file.get());
     if (!file || !repair::ApplyRepair(plan, source, target) || std::fclose(file.release()) != 0)
-        return Outcome{name, "failed", "writing failed: " + sys::LastError(), plan.changes};
-    return Outcome{name, "repaired", "", plan.changes};
+        return Outcome{name, Verdict::Failed, SystemFailure(Role::Input, name, "writing failed"), plan.changes};
+    return Outcome{name, Verdict::Repaired, std::nullopt, plan.changes};
 }
 
-// A change's values: numbers, or the four characters of an id as a string.
-void JsonValue(JsonWriter& json, const Change& change, bool after) {
-    const std::string shown = repair::Shown(change, after);
-    change.isId ? json.String(shown) : json.Raw(shown);
-}
-
-void PrintJson(const std::vector<Outcome>& outcomes) {
-    JsonWriter json(stdout);
-    json.BeginArray();
-    for (const Outcome& o : outcomes) {
-        json.BeginObject().Key("file").String(o.file).Key("status").String(o.status).Key("reason");
-        o.reason.empty() ? json.Null() : json.String(o.reason);
-        json.Key("changes").BeginArray();
-        for (const Change& change : o.changes) {
-            json.BeginObject().Key("field").String(change.field).Key("offset").Unsigned(change.offset).Key("old");
-            JsonValue(json, change, false);
-            json.Key("new");
-            JsonValue(json, change, true);
-            json.EndObject();
-        }
-        json.EndArray().EndObject().Wrap();
+// What repair says of a file, once, for both its text and its JSON.
+Record Describe(const Outcome& o) {
+    Record record;
+    const char* verdict = VerdictWords[static_cast<int>(o.verdict)];
+    record.Add("file", o.file).Add("status", verdict);
+    record.Show("", Printable(o.file) + ": " + (o.verdict == Verdict::WouldRepair ? "would repair" : verdict));
+    record.Add("reason", o.failure ? Value(o.failure->Message()) : Value());
+    std::vector<Value> changes;
+    for (const Change& change : o.changes) {
+        // A change's values: numbers, or the four characters of an id as a string.
+        const auto shown = [&change](bool after) {
+            return change.isId ? Value(repair::Shown(change, after)) : Value(after ? change.after : change.before);
+        };
+        changes.emplace_back(Record().Add("field", change.field).Add("offset", change.offset).Add("old", shown(false)).Add("new", shown(true)));
+        record.Text("", "  " + change.field + " at " + std::to_string(change.offset) + ": " +
+                            Printable(repair::Shown(change, false)) + " -> " + Printable(repair::Shown(change, true)));
     }
-    json.EndArray();
-    std::printf("\n");
-}
-
-void PrintText(const Outcome& o) {
-    std::printf("%s: %s\n", Printable(o.file).c_str(), o.status == "would-repair" ? "would repair" : o.status.c_str());
-    for (const Change& change : o.changes)
-        std::printf("  %s at %llu: %s -> %s\n", change.field.c_str(), static_cast<unsigned long long>(change.offset),
-                    Printable(repair::Shown(change, false)).c_str(), Printable(repair::Shown(change, true)).c_str());
+    record.Add("changes", Value(changes));
+    return record;
 }
 
 }  // namespace
@@ -101,19 +97,22 @@ void PrintText(const Outcome& o) {
 int RunRepair(const Invocation& call) {
     if (call.Operands().empty()) return call.Usage("no FILE");
     const bool json = call.Has("json"), dryRun = call.Has("dry-run");
-    std::vector<Outcome> outcomes;
+    std::vector<Value> records;
     int status = 0;
     for (const std::string& name : call.Operands()) {
-        outcomes.push_back(RepairFile(name, dryRun));
-        const Outcome& o = outcomes.back();
-        if (o.status == "refused")
-            status = Fail(name, o.reason + "; left as it was");
-        else if (o.status == "failed")
-            status = Fail(name, o.reason + "; wavfx repair again finishes the repair");
+        const Outcome o = RepairFile(name, dryRun);
+        if (o.verdict == Verdict::Refused)
+            status = Fail(name, o.failure->Message() + "; left as it was");
+        else if (o.verdict == Verdict::Failed)
+            status = Fail(name, o.failure->Message() + "; wavfx repair again finishes the repair");
         else if (!json)
-            PrintText(o);
+            WriteText(sys::Out(), Describe(o));
+        records.emplace_back(Describe(o));
     }
-    if (json) PrintJson(outcomes);
+    if (json) {
+        WriteJson(sys::Out(), Value(records, true));
+        std::fputs("\n", sys::Out());
+    }
     return status;
 }
 

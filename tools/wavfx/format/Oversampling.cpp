@@ -87,8 +87,7 @@ void OversampledClipper::Flush(std::size_t blocks, std::size_t last, std::vector
     std::vector<std::thread> helpers;
     for (std::size_t i = 1; i < std::min(workers_.size(), blocks); ++i) {
         std::thread helper;
-        std::string error;
-        if (!sys::StartThread(helper, [&work, clip = workers_[i].get()] { work(*clip); }, error)) break;
+        if (!sys::StartThread(helper, [&work, clip = workers_[i].get()] { work(*clip); })) break;
         helpers.push_back(std::move(helper));
     }
     work(*workers_[0]);

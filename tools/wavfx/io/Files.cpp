@@ -1,23 +1,20 @@
 #include "io/Files.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "system/Cleanup.h"
 #include "system/System.h"
 
 namespace wavfx {
 
-namespace fs = std::filesystem;
-
 Temporary::~Temporary() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove(fs::u8path(path_), ignored);
+    if (!path_.empty() && !sys::Remove(path_)) {
+        const std::string why = sys::LastError();
+        if (sys::KindOf(path_) != Kind::Missing) cleanup::LeftBehind(path_, why);
+    }
     cleanup::Unregister(slot_);
 }
 
-bool Temporary::Create(const std::string& beside, std::string& error) {
-    path_ = sys::MakeTemporary(beside, error);
+bool Temporary::Create(const std::string& beside) {
+    path_ = sys::MakeTemporary(beside);
     slot_ = path_.empty() ? -1 : cleanup::Register(path_);
     return !path_.empty();
 }
@@ -30,16 +27,6 @@ void Temporary::Keep() {
 
 File OpenFile(const std::string& path, const char* mode) { return File(sys::Open(path, mode), std::fclose); }
 
-std::uint64_t FileSize(const std::string& path) {
-    std::error_code error;
-    const auto size = fs::file_size(fs::u8path(path), error);
-    return error ? 0 : static_cast<std::uint64_t>(size);
-}
-
-std::string Resolved(const std::string& path) {
-    std::error_code error;
-    const fs::path real = fs::canonical(fs::u8path(path), error);
-    return error ? path : real.u8string();
-}
+std::uint64_t FileSize(const std::string& path) { return sys::SizeAt(path).value_or(0); }
 
 }  // namespace wavfx

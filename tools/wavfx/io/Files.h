@@ -19,8 +19,8 @@ public:
     ~Temporary();
     Temporary(const Temporary&) = delete;
     Temporary& operator=(const Temporary&) = delete;
-    // A new empty file in the folder of `beside`.
-    bool Create(const std::string& beside, std::string& error);
+    // A new empty file in the folder of `beside`; false with the reason in LastError.
+    bool Create(const std::string& beside);
     const std::string& Path() const { return path_; }
     void Keep();
 
@@ -35,9 +35,8 @@ File OpenFile(const std::string& path, const char* mode);
 
 using sys::Kind;
 using sys::KindOf;
+using sys::Resolved;
 // For a progress bar's total only: 0 when it cannot be told.
 std::uint64_t FileSize(const std::string& path);
-// Where the file a link names lies (itself when it is no link).
-std::string Resolved(const std::string& path);
 
 }  // namespace wavfx

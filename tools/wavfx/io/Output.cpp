@@ -1,6 +1,7 @@
 #include "io/Output.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace wavfx {
 
@@ -23,65 +24,64 @@ bool NamesStandardOutput(const std::string& name) {
     return id && id == sys::StandardOutputId();
 }
 
-bool Output::Open(const std::string& name, Existing existing, const std::vector<sys::FileId>& inputs, std::string& error,
-                  bool needsFile) {
+Failure Output::Refused(const std::string& what, bool skipped) const {
+    Failure failure{Role::Output, name_, what, ""};
+    failure.skipped = skipped;
+    return failure;
+}
+
+Status Output::Open(const std::string& name, Existing existing, const std::vector<sys::FileId>& inputs, bool needsFile) {
     name_ = target_ = name;
     const auto out = name == "-" ? sys::StandardOutputId() : sys::IdOf(name);
     standardOutput_ = name == "-" || (out && out == sys::StandardOutputId());
-    if (out && std::find(inputs.begin(), inputs.end(), *out) != inputs.end()) {
-        error = standardOutput_ && name == "-" ? "standard output is an input too; choose another output"
-                                               : "is an input too; choose another output";
-        return false;
-    }
-    const Kind kind = standardOutput_ ? Kind::Other : KindOf(name, error);
-    if (kind == Kind::Unknown) return false;  // never taken for "not there"
-    if (needsFile && (kind == Kind::Directory || kind == Kind::Other)) {
-        error = "is not a regular file; choose another name";
-        return false;
-    }
-    if (kind == Kind::Directory) {
-        error = "is a directory";
-        return false;
-    }
-    if (kind == Kind::Regular && existing != Existing::Replace) {
-        skipped_ = existing == Existing::Skip;
-        error = skipped_ ? "exists; skipped (-n)" : "exists; -y replaces it, -n skips it";
-        return false;
-    }
+    if (out && std::find(inputs.begin(), inputs.end(), *out) != inputs.end())
+        return Refused(standardOutput_ && name == "-" ? "standard output is an input too; choose another output"
+                                                      : "is an input too; choose another output");
+    const Kind kind = standardOutput_ ? Kind::Other : KindOf(name);
+    if (kind == Kind::Unknown) return Failed("");  // never taken for "not there"
+    if (needsFile && (kind == Kind::Directory || kind == Kind::Other))
+        return Refused("is not a regular file; choose another name");
+    if (kind == Kind::Directory) return Refused("is a directory");
+    existed_ = kind == Kind::Regular;
+    if (existed_ && existing != Existing::Replace)
+        return existing == Existing::Skip ? Refused("exists; skipped (-n)", true)
+                                          : Refused("exists; -y replaces it, -n skips it");
     isFile_ = kind == Kind::Regular || kind == Kind::Missing;
     // With -y any file of that name is replaced, there now or by the commit.
     replaces_ = existing == Existing::Replace;
     existing_ = existing;
     // A link stays a link: the file it names is replaced.
-    if (kind == Kind::Regular) target_ = Resolved(name);
-    return true;
+    if (existed_) target_ = Resolved(name);
+    return std::nullopt;
 }
 
-bool Output::Begin(std::string& error) {
-    if (isFile_) return temporary_.Create(target_, error);
+Status Output::Begin() {
+    if (isFile_) return temporary_.Create(target_) ? Status() : Failed("cannot be written");
     stream_ = standardOutput_ ? sys::DuplicateStandardOutput() : sys::Open(name_, "wb");
-    if (stream_ == nullptr) error = sys::LastError();
-    return stream_ != nullptr;
+    return stream_ != nullptr ? Status() : Failed("cannot be written");
 }
 
-bool Output::Commit(std::string& error) {
+Status Output::Commit() {
     if (isFile_) {
-        bool existed = false;
-        if (!sys::ReplaceWith(temporary_.Path(), target_, replaces_, existed, error)) {
-            appeared_ = existed;
-            skipped_ = existed && existing_ == Existing::Skip;
-            if (skipped_) error = "exists; skipped (-n)";
-            return false;
+        switch (sys::ReplaceWith(temporary_.Path(), target_, replaces_)) {
+            case sys::Replaced::Done: temporary_.Keep(); return std::nullopt;
+            case sys::Replaced::Exists:
+                return existing_ == Existing::Skip ? Refused("exists; skipped (-n)", true)
+                                                   : Refused("exists; -y replaces it, -n skips it");
+            case sys::Replaced::NotDurable: return Failed("writing the output failed");
+            case sys::Replaced::NotMoved: break;
         }
-        temporary_.Keep();
-        return true;
+        Failure failure = Failed(existed_ ? "cannot be replaced" : "cannot be created");
+        const std::string refusal = errno == EPERM ? sys::MoveRefusal(target_) : "";
+        if (!refusal.empty()) failure.reason += " (" + refusal + ")";
+        return failure;
     }
     const bool flushed = std::fflush(stream_) == 0 && !std::ferror(stream_);
-    if (!flushed) error = sys::LastError();
+    Status failure = flushed ? Status() : Failed("writing the output failed");
     const bool closed = std::fclose(stream_) == 0;
-    if (flushed && !closed) error = sys::LastError();
+    if (flushed && !closed) failure = Failed("writing the output failed");
     stream_ = nullptr;
-    return flushed && closed;
+    return failure;
 }
 
 }  // namespace wavfx

@@ -14,23 +14,17 @@ constexpr std::size_t MaxKept = 16u << 20;
 
 }  // namespace
 
-bool Source::Open(const std::string& name, std::string& error) {
+Status Source::Open(const std::string& name) {
     name_ = name;
-    const Kind kind = name == "-" ? Kind::Other : KindOf(name, error);
-    if (kind == Kind::Unknown) return false;
-    if (kind == Kind::Directory) {
-        error = "is a directory";
-        return false;
-    }
+    const Kind kind = name == "-" ? Kind::Other : KindOf(name);
+    if (kind == Kind::Unknown) return SystemFailure(Role::Input, name, "");
+    if (kind == Kind::Directory) return Failure{Role::Input, name, "is a directory", ""};
     isFile_ = kind == Kind::Regular;
     file_ = name == "-" ? File(sys::OpenStandardInput(), std::fclose) : OpenFile(name, "rb");
     stream_ = file_.get();
     // The size of what was opened, not of what the name leads to by now.
-    if (stream_ == nullptr || (isFile_ && !sys::SizeOf(stream_, size_))) {
-        error = sys::LastError();
-        return false;
-    }
-    return true;
+    if (stream_ == nullptr || (isFile_ && !sys::SizeOf(stream_, size_))) return SystemFailure(Role::Input, name, "");
+    return std::nullopt;
 }
 
 long long Source::Fail(const std::string& reason) {

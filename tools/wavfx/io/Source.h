@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "io/Files.h"
+#include "system/Failure.h"
 #include "system/System.h"
 #include "riff/RiffReader.h"
 
@@ -17,7 +18,7 @@ namespace wavfx {
 class Source final : public velorik::ByteSource {
 public:
     // "-" is standard input.
-    bool Open(const std::string& name, std::string& error);
+    Status Open(const std::string& name);
     long long ReadAt(std::uint64_t offset, void* out, std::size_t size) override;
     std::optional<std::uint64_t> Size() const override { return isFile_ ? std::optional<std::uint64_t>(size_) : std::nullopt; }
 
@@ -32,6 +33,8 @@ public:
     std::uint64_t Position() const { return position_; }
     // The reason of the last failed read.
     const std::string& Error() const { return error_; }
+    // The last read's failure: `what` failed, for the reason it gave.
+    Failure ReadFailed(const std::string& what = "reading failed") const { return {Role::Input, name_, what, error_}; }
 
 private:
     long long Fail(const std::string& reason);

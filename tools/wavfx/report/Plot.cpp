@@ -39,22 +39,21 @@ struct Trace {
     float peak = 0;
 };
 
-bool Open(const std::string& name, Trace& trace, std::string& error) {
+Status Open(const std::string& name, Trace& trace) {
     trace.name = name;
-    if (!trace.source.Open(name, error)) return false;
+    if (Status failure = trace.source.Open(name)) return failure;
     const auto layout = velorik::ReadWavLayout(trace.source);
-    if (!layout) {
-        error = "reading failed: " + trace.source.Error();
-        return false;
-    }
-    const auto format = SampleFormatOf(*layout, error);
-    if (format) trace.format = *format;
-    if (format && !layout->sized && layout->dataToEnd)
-        error = "its length is not in its header, and a stream is read only once; plot it from a file";
+    if (!layout) return trace.source.ReadFailed();
+    std::string why;
+    const auto format = SampleFormatOf(*layout, why);
+    if (!format) return Failure{Role::Input, name, why, ""};
+    if (!layout->sized && layout->dataToEnd)
+        return Failure{Role::Input, name, "its length is not in its header, and a stream is read only once; plot it from a file", ""};
+    trace.format = *format;
     trace.layout = *layout;
     trace.next = layout->dataOffset;
     trace.source.StopKeeping();
-    return format && error.empty();
+    return std::nullopt;
 }
 
 // The next `frames` frames into the trace's chunk; how many there were.
@@ -164,11 +163,8 @@ void DrawAxes(std::FILE* svg, double seconds) {
                  Top + PlotHeight + 36);
 }
 
-bool Finished(std::FILE* svg, std::string& failedName, std::string& error) {
-    if (!std::ferror(svg)) return true;
-    failedName.clear();
-    error = sys::LastError();
-    return false;
+Status Finished(std::FILE* svg, const std::string& svgName) {
+    return std::ferror(svg) ? SystemFailure(Role::Output, svgName, "") : Status();
 }
 
 void Legend(std::FILE* svg, int row, const char* colour, const std::string& text, bool line = false) {
@@ -186,7 +182,7 @@ void Legend(std::FILE* svg, int row, const char* colour, const std::string& text
 constexpr std::size_t SpectrumSize = 8192;
 
 // A file's averaged spectrum, its samples read once.
-bool SpectrumOf(Trace& trace, std::vector<double>& levels, std::string& error) {
+Status SpectrumOf(Trace& trace, std::vector<double>& levels) {
     velorik::dsp::Spectrum spectrum(SpectrumSize, trace.format.channels);
     std::vector<float> samples;
     for (uint64_t at = 0, frames = trace.layout.Frames(); at < frames;) {
@@ -198,9 +194,9 @@ bool SpectrumOf(Trace& trace, std::vector<double>& levels, std::string& error) {
         spectrum.Add(samples.data(), static_cast<std::size_t>(got));
         at += got;
     }
-    if (!trace.source.Error().empty()) return error = "reading failed: " + trace.source.Error(), false;
+    if (!trace.source.Error().empty()) return trace.source.ReadFailed();
     levels = spectrum.Levels();
-    return true;
+    return std::nullopt;
 }
 
 // Per pixel column of a logarithmic axis from `low` to `high` Hz, the loudest
@@ -251,12 +247,12 @@ void DrawSpectrum(std::FILE* svg, const std::vector<double>& columns, double bot
     std::fprintf(svg, "\"/>\n");
 }
 
-bool WriteSpectra(const PlotRequest& request, Trace& in, Trace& out, std::FILE* svg, std::string& failedName,
-                  std::string& error) {
+Status WriteSpectra(const PlotRequest& request, Trace& in, Trace& out, std::FILE* svg) {
     std::vector<double> inLevels, outLevels;
     const bool withOut = !request.out.empty();
-    if (!SpectrumOf(in, inLevels, error)) return failedName = request.in, false;
-    if (withOut && !SpectrumOf(out, outLevels, error)) return failedName = request.out, false;
+    if (Status failure = SpectrumOf(in, inLevels)) return failure;
+    if (withOut)
+        if (Status failure = SpectrumOf(out, outLevels)) return failure;
     // From 20 Hz, or for a rate too low for that, two decades under half of it.
     const double rate = in.layout.sampleRate > 0 ? in.layout.sampleRate : 8000.0, high = rate / 2;
     const double low = std::min(20.0, high / 100);
@@ -278,18 +274,21 @@ bool WriteSpectra(const PlotRequest& request, Trace& in, Trace& out, std::FILE* 
     Legend(svg, 0, InColour, request.in + " (" + in.layout.FormatName() + ", averaged spectrum)");
     if (withOut) Legend(svg, 1, OutColour, request.out + " (" + out.layout.FormatName() + ", averaged spectrum)");
     std::fprintf(svg, "</svg>\n");
-    return true;
+    return std::nullopt;
 }
 
 }  // namespace
 
-bool WritePlot(const PlotRequest& request, std::FILE* svg, std::string& failedName, std::string& error) {
+Status WritePlot(const PlotRequest& request, std::FILE* svg, const std::string& svgName) {
     Trace in, out;
     const bool withOut = !request.out.empty();
-    if (!Open(request.in, in, error)) return failedName = request.in, false;
-    if (withOut && !Open(request.out, out, error)) return failedName = request.out, false;
-    if (request.spectrum && !WriteSpectra(request, in, out, svg, failedName, error)) return false;
-    if (request.spectrum) return Finished(svg, failedName, error);
+    if (Status failure = Open(request.in, in)) return failure;
+    if (withOut)
+        if (Status failure = Open(request.out, out)) return failure;
+    if (request.spectrum) {
+        if (Status failure = WriteSpectra(request, in, out, svg)) return failure;
+        return Finished(svg, svgName);
+    }
     const uint64_t frames = in.layout.Frames(), outFrames = withOut ? out.layout.Frames() : 0;
     const bool samples = frames <= PlotWidth;
     const std::size_t columns = samples ? static_cast<std::size_t>(std::max<uint64_t>(frames, 1)) : PlotWidth;
@@ -344,7 +343,7 @@ bool WritePlot(const PlotRequest& request, std::FILE* svg, std::string& failedNa
                    (request.level ? FormatDbfs(*request.level) : "the output's peak") + ")",
                true);
     std::fprintf(svg, "</svg>\n");
-    return Finished(svg, failedName, error);
+    return Finished(svg, svgName);
 }
 
 }  // namespace wavfx

@@ -5,7 +5,10 @@
 #pragma once
 
 #include <optional>
+#include <cstdio>
 #include <string>
+
+#include "system/Failure.h"
 
 namespace wavfx {
 
@@ -16,7 +19,7 @@ struct PlotRequest {
     bool spectrum = false;        // the averaged spectra instead of the waveforms
 };
 
-// Writes the SVG to `file`; on failure says which file and why.
-bool WritePlot(const PlotRequest& request, std::FILE* file, std::string& failedName, std::string& error);
+// Writes the SVG to `svg`, which the user knows as `svgName`.
+Status WritePlot(const PlotRequest& request, std::FILE* svg, const std::string& svgName);
 
 }  // namespace wavfx

@@ -23,8 +23,8 @@ std::string Clock(double seconds) {
 }  // namespace
 
 Progress::Progress(uint64_t totalBytes, int totalFiles) : totalBytes_(totalBytes), totalFiles_(totalFiles) {
-    std::string unused;  // no bar where no thread can start for it
-    if (sys::IsTerminal(stderr)) sys::StartThread(thread_, [this] { Run(); }, unused);
+    // No bar where no thread can start for it.
+    if (sys::IsTerminal(stderr)) sys::StartThread(thread_, [this] { Run(); });
 }
 
 Progress::~Progress() {

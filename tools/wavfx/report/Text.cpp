@@ -55,6 +55,8 @@ int Skipped(const std::string& name) {
     return 0;
 }
 
+int Report(const Failure& failure) { return failure.skipped ? Skipped(failure.name) : Fail(failure.name, failure.Message()); }
+
 std::string JsonString(const std::string& bytes) {
     std::string out = "\"";
     uint32_t cp;

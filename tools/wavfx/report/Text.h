@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "system/Failure.h"
+
 namespace wavfx {
 
 // A level relative to full scale in dBFS; "-inf dBFS" for silence.
@@ -19,5 +21,7 @@ std::string JsonString(const std::string& bytes);
 int Fail(const std::string& name, const std::string& reason);
 // "wavfx: NAME: exists; skipped (-n)" on stderr; exit status 0.
 int Skipped(const std::string& name);
+// A failure as Fail says it, or a skip as Skipped does; its exit status.
+int Report(const Failure& failure);
 
 }  // namespace wavfx

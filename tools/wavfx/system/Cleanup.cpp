@@ -3,6 +3,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstring>
+#include <mutex>
 
 #include "system/System.h"
 
@@ -23,6 +24,9 @@ struct Slot {
 Slot slots[Slots];
 
 std::atomic<bool> finishFirst{false};
+
+std::mutex leftLock;
+std::vector<std::pair<std::string, std::string>> left;
 volatile std::sig_atomic_t requested = 0;
 
 extern "C" void OnSignal(int number) {
@@ -56,6 +60,16 @@ int Register(const std::string& path) {
 
 void Unregister(int slot) {
     if (slot >= 0) slots[slot].state.store(Free);
+}
+
+void LeftBehind(const std::string& path, const std::string& reason) {
+    std::lock_guard<std::mutex> held(leftLock);
+    left.emplace_back(path, reason);
+}
+
+std::vector<std::pair<std::string, std::string>> TakeLeftBehind() {
+    std::lock_guard<std::mutex> held(leftLock);
+    return std::move(left);
 }
 
 void FinishOnFirstSignal(bool on) {

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace wavfx::cleanup {
 
@@ -14,6 +16,11 @@ void Install();
 // when the table is full (the path is then left to its owner alone).
 int Register(const std::string& path);
 void Unregister(int slot);
+
+// What wavfx made and could not remove when it was done with it, and why: the
+// command that ran says so at its end.
+void LeftBehind(const std::string& path, const std::string& reason);
+std::vector<std::pair<std::string, std::string>> TakeLeftBehind();
 
 // While on, the first signal sets FinishRequested instead of ending wavfx;
 // a second one ends it at once.

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "system/Failure.h"
+
 namespace wavfx::sys {
 
 // Once at start: a write past a size limit fails with an error instead of
@@ -35,6 +37,10 @@ struct FileId {
 };
 std::optional<FileId> IdOf(const std::string& path);
 std::optional<FileId> StandardOutputId();
+// wavfx's own standard output: the descriptor standard output had at start, through
+// the system-call table's rules (an interrupted write is made again). The C library's
+// stdout is the library's, whose lines wavfx holds back and gives out here.
+std::FILE* Out();
 // A stream of its own on standard output, untouched by what is later done to
 // the standard output descriptor (the library's line is held back there).
 std::FILE* DuplicateStandardOutput();
@@ -44,13 +50,22 @@ std::FILE* DuplicateStandardOutput();
 bool Arguments(int argc, char** argv, std::vector<std::string>& out, int& bad);
 
 // What a name leads to, links followed. A name that is not there is Missing, no
-// error; a stat that fails otherwise is Unknown, with `error` saying why.
+// error; a stat that fails otherwise is Unknown, the reason in LastError.
 enum class Kind { Missing, Regular, Directory, Other, Unknown };  // Other: a FIFO, a device, a socket
-Kind KindOf(const std::string& path, std::string& error);
+Kind KindOf(const std::string& path);
 // The size of an open file; false (errno set) when it cannot be told.
 bool SizeOf(std::FILE* file, std::uint64_t& size);
 
 std::FILE* Open(const std::string& path, const char* mode);
+// Removes a file, or an empty folder; false (the reason in LastError) when it cannot.
+bool Remove(const std::string& path);
+// Makes a folder and the folders above it that are missing; false when `path`
+// cannot be one (the reason in LastError).
+bool MakeFolders(const std::string& path);
+// The size of the file a name leads to; nullopt when it cannot be told.
+std::optional<std::uint64_t> SizeAt(const std::string& path);
+// The name of the file a name leads to, links followed (the name itself when that cannot be told).
+std::string Resolved(const std::string& path);
 // Standard input as a stream of its own, read through the same rules as any file.
 std::FILE* OpenStandardInput();
 bool Seek(std::FILE* file, std::uint64_t offset);
@@ -61,12 +76,13 @@ bool Cut(std::FILE* file, std::uint64_t size);
 // Whether a file the library holds open may be renamed (POSIX; not Windows, where it
 // holds its recording shared for reading and writing only).
 bool RenamesOpenFiles();
-// The reason the last failed call gave, in the system's words.
+// The reason the last failed call gave, in the system's words: errno's, or on
+// Windows GetLastError()'s after a call that sets that instead.
 std::string LastError();
 bool IsTerminal(std::FILE* stream);
 
-// A new, empty file in the folder of `beside`, or "" with `error` set.
-std::string MakeTemporary(const std::string& beside, std::string& error);
+// A new, empty file in the folder of `beside`, or "" (the reason in LastError).
+std::string MakeTemporary(const std::string& beside);
 // True when the library can open `path` by its narrow name (on Windows, the
 // ANSI code page must hold the name).
 bool LibraryCanOpen(const std::string& path);
@@ -78,8 +94,12 @@ std::string LibraryName(const std::string& path, std::FILE* open);
 // after, so that a power cut leaves the old file or the whole new one. With
 // `replace`, an existing `to` is replaced and its owner, group and mode are kept
 // (the owner where the system lets this process give a file away); without,
-// a `to` that exists by now is left alone and `existed` says so.
-bool ReplaceWith(const std::string& from, const std::string& to, bool replace, bool& existed, std::string& error);
+// a `to` that exists by now is left alone. Where it failed, the reason is in LastError.
+enum class Replaced { Done, Exists, NotDurable, NotMoved };
+Replaced ReplaceWith(const std::string& from, const std::string& to, bool replace);
+// Why a move onto `to` was refused where the folder's own rules explain it (a
+// sticky folder and another user's file), in words; "" otherwise.
+std::string MoveRefusal(const std::string& to);
 
 // A pipe with a name, which the library opens like a file while a thread of
 // wavfx holds the other end: how samples reach the library and leave it
@@ -90,8 +110,9 @@ public:
     ~LibraryPipe();
     LibraryPipe(const LibraryPipe&) = delete;
     LibraryPipe& operator=(const LibraryPipe&) = delete;
-    // `libraryReads`: wavfx writes what the library reads; otherwise wavfx reads what it writes.
-    bool Create(bool libraryReads, std::string& error);
+    // `libraryReads`: wavfx writes what the library reads; otherwise wavfx reads what it
+    // writes. False with the reason in LastError.
+    bool Create(bool libraryReads);
     // The name the library opens it by.
     const std::string& Name() const { return libraryName_; }
     // wavfx's end, for the thread that uses it (it may wait there for the library).
@@ -123,12 +144,15 @@ public:
     ~StdoutCapture();
     StdoutCapture(const StdoutCapture&) = delete;
     StdoutCapture& operator=(const StdoutCapture&) = delete;
-    // Restores standard output and returns what was written meanwhile.
-    std::string Release();
+    // False when standard output could not be held back (the reason in LastError).
+    bool Holding() const { return held_ != -1; }
+    // Restores standard output and hands over what was written meanwhile; false
+    // when it could not be restored or read back (the reason in LastError).
+    bool Release(std::string& said);
 
 private:
     int saved_ = -1;
-    std::FILE* held_ = nullptr;
+    std::intptr_t held_ = -1;  // POSIX: a descriptor; Windows: a stream
 };
 
 // An exclusive lock on a file, held until the object goes; other processes
@@ -141,8 +165,8 @@ public:
     FileLock& operator=(const FileLock&) = delete;
     // Opens (never emptying; creating only with `create`) and locks `path`; a
     // missing file without `create` has nothing to lock. `busy` tells a lock
-    // held elsewhere from another failure.
-    bool Acquire(const std::string& path, bool& busy, std::string& error, bool create = true);
+    // held elsewhere from another failure, whose reason is in LastError.
+    bool Acquire(const std::string& path, bool& busy, bool create = true);
 
 private:
     std::intptr_t handle_ = -1;
@@ -160,16 +184,21 @@ bool RoomFor(const std::string& path, std::uint64_t bytes);
 // Capture devices. wavfx, not the library, chooses one: the library records
 // from the system's default, so wavfx makes `name` the default for its own process.
 void QuietAudioErrors();
-bool UseCaptureDevice(const std::string& name, std::string& error);
+Status UseCaptureDevice(const std::string& name);
 // Opens the default capture device and checks that it takes 8000 Hz mono 16-bit,
-// as the library will ask; `error` says why not, in words of its own.
-bool CaptureDeviceReady(std::string& error);
+// as the library will ask; why not, in words of its own.
+Status CaptureDeviceReady();
 // What the library records from, in words ("ALSA PCM \"default\"").
 std::string CaptureDeviceName();
-// Lists the capture devices on standard output; returns the exit status.
-int ListCaptureDevices();
+// The capture devices, by the name they are chosen by, each with its lines of
+// description; nullopt when the system lists none at all.
+struct CaptureDevice {
+    std::string name;
+    std::vector<std::string> description;
+};
+std::optional<std::vector<CaptureDevice>> CaptureDevices();
 // Makes a raw 8000 Hz mono 16-bit file the default capture device of this
 // process (the demo's built-in source); false where the OS cannot.
-bool UseRawFileAsCaptureDevice(const std::string& rawPath, std::string& error);
+Status UseRawFileAsCaptureDevice(const std::string& rawPath);
 
 }  // namespace wavfx::sys

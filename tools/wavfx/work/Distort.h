@@ -2,11 +2,16 @@
 // of inputs into a folder by a pool of workers, one failure not stopping the rest.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "format/SampleFormat.h"
 #include "io/Output.h"
+#include "report/Progress.h"
+#include "system/Failure.h"
 
 namespace wavfx {
 
@@ -19,10 +24,35 @@ struct DistortOptions {
     unsigned oversample = 1;  // 1: the plain clip
 };
 
-// `options.in` into `options.out`; returns the exit status.
-int DistortOne(const DistortOptions& options);
-// Every input into `dir` under its own name, `jobs` at a time.
-int DistortMany(const DistortOptions& options, const std::vector<std::string>& inputs, const std::string& dir,
-                long long jobs);
+// What became of one file.
+struct Distorted {
+    std::optional<std::uint64_t> changed;  // samples the clip changed, when counted
+    std::uint64_t samples = 0;
+    bool literal = true;  // the whole file went through the clip, as the library's layout has it
+    Status failure;
+};
+
+// What the library printed, held back until the work was done (its success lines).
+struct HeldBack {
+    std::string said;
+    Status failure;  // standard output could not be held back or given back
+};
+
+// `options.in` into `options.out`, the library's line held back meanwhile.
+Distorted DistortOne(const DistortOptions& options, Progress* progress, HeldBack& held);
+
+// Every input into `dir` under its own name, `jobs` at a time; `done` hears of
+// each file as it ends, one at a time. A failure of the folder itself is returned.
+Status DistortMany(const DistortOptions& options, const std::vector<std::string>& inputs, const std::string& dir,
+                   long long jobs, Progress& progress,
+                   const std::function<void(std::size_t input, const std::string& out, const Distorted&)>& done,
+                   HeldBack& held);
+// The outputs a batch writes, one per input ("" for a name another input took first).
+std::vector<std::string> BatchOutputs(const std::vector<std::string>& inputs, const std::string& dir);
+
+// The words of the clip report: "N of M samples clipped...".
+std::string ClipReport(const Distorted& outcome, unsigned oversample);
+// What the report counts: "samples clipped", or changed at N x the rate.
+std::string Clipped(unsigned oversample);
 
 }  // namespace wavfx

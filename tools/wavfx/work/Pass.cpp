@@ -29,11 +29,9 @@ PassPlan MakePlan(const Source& input, const velorik::WavLayout* layout, const O
                     output.IsFile() && sys::LibraryCanOpen(output.Temporary()));
 }
 
-PassResult Failed(const std::string& name, const std::string& reason) { return {std::nullopt, 0, true, name, reason}; }
+PassResult Failed(const Failure& failure) { return {std::nullopt, 0, failure}; }
 
-PassResult WriteFailed(const Output& output, const std::string& reason = sys::LastError()) {
-    return Failed(output.Name(), "writing the output failed: " + reason);
-}
+PassResult WriteFailed(const Output& output) { return Failed(output.Failed("writing the output failed")); }
 
 // Where the clip report counts from: the samples, or in the literal pass all after the header block.
 uint64_t CountFrom(const PassPlan& plan) { return plan.raw ? HeaderBytes : plan.dataOffset; }
@@ -45,9 +43,9 @@ struct Counted {
     std::string error;
 };
 
-bool CountBeside(const Source& input, const PassPlan& plan, int32_t threshold, std::thread& counter, Counted& counted) {
+Status CountBeside(const Source& input, const PassPlan& plan, int32_t threshold, std::thread& counter, Counted& counted) {
     const uint64_t from = CountFrom(plan), end = plan.End(*input.Size());
-    return sys::StartThread(counter, [&counted, path = input.Name(), from, end, threshold] {
+    const bool started = sys::StartThread(counter, [&counted, path = input.Name(), from, end, threshold] {
         File file = OpenFile(path, "rb");
         if (!file) {
             counted = Counted{std::nullopt, sys::LastError()};
@@ -55,7 +53,8 @@ bool CountBeside(const Source& input, const PassPlan& plan, int32_t threshold, s
             const auto changed = end > from ? CountClipped(file.get(), from, end - from, threshold) : 0;
             counted = Counted{changed, changed ? "" : sys::LastError()};
         }
-    }, counted.error);
+    });
+    return started ? Status() : SystemFailure(Role::Other, input.Name(), "cannot start a thread");
 }
 
 // A report counted beside the pass is part of its result: a count that failed fails the pass.
@@ -63,26 +62,21 @@ bool TakeCount(std::thread& counter, const Counted& counted, const Source& input
     counter.join();
     result.changed = counted.changed;
     if (counted.changed) return true;
-    result = Failed(input.Name(), "reading failed: " + counted.error);
+    result = Failed({Role::Input, input.Name(), "reading failed", counted.error});
     return false;
 }
 
-// Which file a failed pass of the library concerns, in the system's words where it gave them.
-// `read` is the input when the library read it by name, `written` the output's
-// temporary when it wrote that itself; empty for wavfx's own pipes.
-PassResult LibraryFailed(const Source& input, const Output& output, const std::string& read, const std::string& written,
-                         const library::Result& status) {
-    const std::string what = "distortion failed (" + status.Why() + ")" + (status.error.empty() ? "" : ": " + status.error);
-    if (status.OpenFailed()) {
-        if (!read.empty() && !OpenFile(read, "rb")) return Failed(input.Name(), "cannot be read: " + sys::LastError());
-        return Failed(output.Name(), "cannot be written: " + (status.error.empty() ? what : status.error));
-    }
-    // What the library wrote into a file of wavfx's own: a full disk or a size limit shows again.
-    const std::string append = written.empty() ? "" : sys::WhyAppendFails(written);
-    if (!append.empty()) return WriteFailed(output, append);
-    if (!read.empty() && written.empty() && !status.error.empty())
-        return Failed(input.Name(), "reading failed: " + status.error);  // it wrote only a pipe of wavfx's
-    return Failed(input.Name(), what);
+// A failed pass of the library that read the input by name and wrote only wavfx's
+// pipe: the input is the one file it touched, so the failure is the input's.
+PassResult LibraryFailedOnInput(const Source& input, const library::Result& status) {
+    if (status.error.empty()) return Failed({Role::Input, input.Name(), "distortion failed (" + status.Why() + ")", ""});
+    return Failed({Role::Input, input.Name(), status.OpenFailed() ? "cannot be read" : "reading failed", status.error});
+}
+
+// A failed pass of the library that read and wrote only wavfx's pipes: wavfx's own
+// reads and writes went well, so it is the library's.
+PassResult LibraryFailed(const Source& input, const library::Result& status) {
+    return Failed({Role::Other, input.Name(), "distortion failed (" + status.Why() + ")", status.error});
 }
 
 uint64_t SamplesBetween(uint64_t from, uint64_t end) { return end > from ? (end - from) / 2 : 0; }
@@ -90,17 +84,17 @@ uint64_t SamplesBetween(uint64_t from, uint64_t end) { return end > from ? (end 
 // Copies `size` bytes of the input from `offset` (all that is left, without a
 // size) to `to`; names what failed.
 bool CopyInput(Source& input, uint64_t offset, std::optional<uint64_t> size, std::FILE* to, PassResult& result,
-               const std::string& outName) {
+               const Output& output) {
     std::vector<unsigned char> run(RunBytes);
     for (uint64_t left = size.value_or(UINT64_MAX); left > 0;) {
         const long long got = input.ReadAt(offset, run.data(), static_cast<std::size_t>(std::min<uint64_t>(left, RunBytes)));
         if (got < 0) {
-            result = Failed(input.Name(), "reading failed: " + input.Error());
+            result = Failed(input.ReadFailed());
             return false;
         }
         if (got == 0) return true;
         if (std::fwrite(run.data(), 1, static_cast<std::size_t>(got), to) != static_cast<std::size_t>(got)) {
-            result = Failed(outName, "writing the output failed: " + sys::LastError());
+            result = WriteFailed(output);
             return false;
         }
         offset += static_cast<uint64_t>(got);
@@ -153,7 +147,8 @@ void Feed(Source& input, const PassPlan& plan, const velorik::WavLayout* layout,
 
 // Moves the samples of what the library writes into the output, and reads
 // the rest of it to its end so that the library never waits on a full pipe.
-void Splice(std::FILE* from, std::FILE* to, uint64_t skip, std::optional<uint64_t> take, std::string& error) {
+void Splice(std::FILE* from, std::FILE* to, uint64_t skip, std::optional<uint64_t> take, const Output& output,
+            Status& failure) {
     std::vector<char> run(RunBytes);
     const uint64_t end = take ? skip + *take : UINT64_MAX;
     // A read that fails loses bytes: the pass has failed, but the rest is still
@@ -161,12 +156,12 @@ void Splice(std::FILE* from, std::FILE* to, uint64_t skip, std::optional<uint64_
     for (uint64_t at = 0, failures = 0; failures < MaxPipeFailures;) {
         const std::size_t got = std::fread(run.data(), 1, run.size(), from);
         const uint64_t low = std::max(at, skip), high = std::min(at + got, end);
-        if (error.empty() && low < high &&
+        if (!failure && low < high &&
             std::fwrite(run.data() + (low - at), 1, static_cast<std::size_t>(high - low), to) != high - low)
-            error = "writing the output failed: " + sys::LastError();
+            failure = output.Failed("writing the output failed");
         at += got;
         if (std::ferror(from)) {
-            if (error.empty()) error = "reading what the library wrote failed: " + sys::LastError();
+            if (!failure) failure = output.Failed("reading what the library wrote failed");
             std::clearerr(from);
             ++failures;
         } else if (got == 0) {
@@ -177,29 +172,33 @@ void Splice(std::FILE* from, std::FILE* to, uint64_t skip, std::optional<uint64_
 
 // The library wrote the temporary over the whole input: only the bytes
 // between its header block and the samples, and after them, are put back.
-PassResult Patched(Source& input, const PassPlan& plan, Output& output, int32_t threshold) {
+// The library touched two of the user's files, so a failure of its own says
+// nothing of which: the caller runs the pass again with them apart.
+PassResult Patched(Source& input, const PassPlan& plan, Output& output, int32_t threshold, bool& libraryFailed) {
     PassResult result;
     const uint64_t size = *input.Size(), end = plan.End(size);
     std::thread counter;
     Counted counted;
-    if (!CountBeside(input, plan, threshold, counter, counted)) return Failed(input.Name(), "cannot start a thread: " + counted.error);
+    if (const Status failure = CountBeside(input, plan, threshold, counter, counted)) return Failed(*failure);
     // Held open across the pass: what the library may open it by, and what is written after.
     File file = OpenFile(output.Temporary(), "r+b");
+    const Failure notOpened = output.Failed("cannot be written");
     const library::Result status =
         file ? library::Distort(input.LibraryName(), sys::LibraryName(output.Temporary(), file.get()), threshold)
              : library::Result{};
     if (!TakeCount(counter, counted, input, result)) return result;
-    if (!file) return Failed(output.Name(), "cannot be written: " + sys::LastError());
+    if (!file) return Failed(notOpened);
     result.samples = SamplesBetween(CountFrom(plan), end);
-    if (!status.Ok()) return LibraryFailed(input, output, input.Name(), output.Temporary(), status);
+    libraryFailed = !status.Ok();
+    if (libraryFailed) return result;
     if (plan.raw) return result;
     // The library read to the end of the file as it found it: what was appended
     // after wavfx looked is no part of the input, clipped or not.
     if (!(sys::Seek(file.get(), HeaderBytes) &&
-          CopyInput(input, HeaderBytes, plan.dataOffset - HeaderBytes, file.get(), result, output.Name()) &&
-          sys::Seek(file.get(), end) && CopyInput(input, end, size - end, file.get(), result, output.Name()) &&
+          CopyInput(input, HeaderBytes, plan.dataOffset - HeaderBytes, file.get(), result, output) &&
+          sys::Seek(file.get(), end) && CopyInput(input, end, size - end, file.get(), result, output) &&
           sys::Cut(file.get(), size)))
-        return result.failed ? result : WriteFailed(output);
+        return result.failure ? result : WriteFailed(output);
     if (std::fclose(file.release()) != 0) return WriteFailed(output);
     return result;
 }
@@ -207,7 +206,7 @@ PassResult Patched(Source& input, const PassPlan& plan, Output& output, int32_t 
 // What comes before the samples, as it was (kept as read, for a stream).
 bool WriteBefore(Source& input, const PassPlan& plan, std::FILE* sink, const Output& output, PassResult& result) {
     if (plan.raw) return true;
-    if (input.IsFile()) return CopyInput(input, 0, plan.dataOffset, sink, result, output.Name());
+    if (input.IsFile()) return CopyInput(input, 0, plan.dataOffset, sink, result, output);
     const auto& kept = input.Kept();
     if (std::fwrite(kept.data(), 1, kept.size(), sink) == kept.size()) return true;
     result = WriteFailed(output);
@@ -225,9 +224,9 @@ bool WriteAfter(Source& input, const PassPlan& plan, const Fed& fed, std::FILE* 
     }
     if (input.IsFile()) {
         const uint64_t size = *input.Size(), after = plan.End(size);
-        return CopyInput(input, after, size - after, sink, result, output.Name());
+        return CopyInput(input, after, size - after, sink, result, output);
     }
-    return !plan.sampleBytes || CopyInput(input, input.Position(), std::nullopt, sink, result, output.Name());
+    return !plan.sampleBytes || CopyInput(input, input.Position(), std::nullopt, sink, result, output);
 }
 
 // Where the output's bytes go: its temporary (held open in `file`), or what is written through.
@@ -243,34 +242,35 @@ PassResult Piped(Source& input, const PassPlan& plan, const velorik::WavLayout* 
     PassResult result;
     File file{nullptr, std::fclose};
     std::FILE* sink = Sink(output, file);
-    if (sink == nullptr) return Failed(output.Name(), "cannot be written: " + sys::LastError());
+    if (sink == nullptr) return Failed(output.Failed("cannot be written"));
     if (!WriteBefore(input, plan, sink, output, result)) return result;
-    std::string error;
     sys::LibraryPipe in, out;
-    if ((!plan.direct && !in.Create(true, error)) || !out.Create(false, error))
-        return Failed(output.Name(), "cannot make a pipe for the library: " + error);
+    if ((!plan.direct && !in.Create(true)) || !out.Create(false))
+        return Failed(output.Failed("cannot make a pipe for the library"));
 
     Fed fed;
     std::thread feeder, splicer, counter;
     Counted counted;
-    std::string spliceError;
+    Status spliceFailure, notStarted;
     const bool started =
         (plan.direct || sys::StartThread(feeder, [&] {
             Feed(input, plan, layout, in.Ours(), velorik::ThresholdFromArgument(threshold), fed);
             if (!fed.writeError.empty()) in.Abandon();
             if (!in.CloseOurs()) fed.WriteFailed();
-        }, error)) &&
+        })) &&
         sys::StartThread(splicer, [&] {
-            Splice(out.Ours(), sink, plan.LibraryStart(), plan.direct ? plan.sampleBytes : std::nullopt, spliceError);
-        }, error) &&
-        (!plan.direct || CountBeside(input, plan, threshold, counter, counted));
+            Splice(out.Ours(), sink, plan.LibraryStart(), plan.direct ? plan.sampleBytes : std::nullopt, output,
+                   spliceFailure);
+        }) &&
+        (!plan.direct || !(notStarted = CountBeside(input, plan, threshold, counter, counted)));
     if (!started) {
+        if (!notStarted) notStarted = SystemFailure(Role::Other, input.Name(), "cannot start a thread");
         // What did start sees the pipes' ends and finishes.
         in.LibraryDone();
         out.LibraryDone();
         for (std::thread* thread : {&feeder, &splicer, &counter})
             if (thread->joinable()) thread->join();
-        return Failed(input.Name(), "cannot start a thread: " + (error.empty() ? counted.error : error));
+        return Failed(*notStarted);
     }
     const library::Result status = library::Distort(plan.direct ? input.LibraryName() : in.Name(), out.Name(), threshold);
     in.LibraryDone();
@@ -284,10 +284,11 @@ PassResult Piped(Source& input, const PassPlan& plan, const velorik::WavLayout* 
         result.changed = fed.changed;
         result.samples = SamplesBetween(plan.raw ? std::min(fed.bytes, HeaderBytes) : 0, fed.bytes);
     }
-    if (!spliceError.empty()) return Failed(output.Name(), spliceError);
-    if (!fed.error.empty()) return Failed(input.Name(), "reading failed: " + fed.error);
-    if (!fed.writeError.empty()) return Failed(input.Name(), "handing the samples to the library failed: " + fed.writeError);
-    if (!status.Ok()) return LibraryFailed(input, output, plan.direct ? input.Name() : "", "", status);
+    if (spliceFailure) return Failed(*spliceFailure);
+    if (!fed.error.empty()) return Failed({Role::Input, input.Name(), "reading failed", fed.error});
+    if (!fed.writeError.empty())
+        return Failed({Role::Other, input.Name(), "handing the samples to the library failed", fed.writeError});
+    if (!status.Ok()) return plan.direct ? LibraryFailedOnInput(input, status) : LibraryFailed(input, status);
     if (!WriteAfter(input, plan, fed, sink, output, result)) return result;
     if (file && std::fclose(file.release()) != 0) return WriteFailed(output);
     return result;
@@ -312,7 +313,7 @@ bool ClipThrough(Source& input, const PassPlan& plan, const SampleFormat& format
         const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, run.size()));
         const long long got = input.ReadAt(at, run.data(), want);
         if (got < 0) {
-            result = Failed(input.Name(), "reading failed: " + input.Error());
+            result = Failed(input.ReadFailed());
             return false;
         }
         if (got == 0) break;
@@ -358,7 +359,7 @@ PassResult RunOwnPass(Source& input, const velorik::WavLayout& layout, const Sam
     PassResult result;
     File file{nullptr, std::fclose};
     std::FILE* sink = Sink(output, file);
-    if (sink == nullptr) return Failed(output.Name(), "cannot be written: " + sys::LastError());
+    if (sink == nullptr) return Failed(output.Failed("cannot be written"));
     if (progress != nullptr && output.IsFile()) progress->Watch(output.Temporary());
     if (!WriteBefore(input, plan, sink, output, result)) return result;
     input.StopKeeping();
@@ -371,9 +372,16 @@ PassResult RunOwnPass(Source& input, const velorik::WavLayout& layout, const Sam
 
 PassResult RunPass(Source& input, const velorik::WavLayout* layout, Output& output, int32_t threshold,
                    Progress* progress) {
-    const PassPlan plan = MakePlan(input, layout, output);
+    PassPlan plan = MakePlan(input, layout, output);
     if (progress != nullptr && output.IsFile()) progress->Watch(output.Temporary());
-    return plan.patch ? Patched(input, plan, output, threshold) : Piped(input, plan, layout, output, threshold);
+    if (!plan.patch) return Piped(input, plan, layout, output, threshold);
+    bool libraryFailed = false;
+    const PassResult patched = Patched(input, plan, output, threshold, libraryFailed);
+    if (!libraryFailed) return patched;
+    // Again with wavfx reading the input and writing the output itself, so that what
+    // fails names its file; a fault that passed goes unnoticed, as it should.
+    plan.direct = plan.patch = false;
+    return Piped(input, plan, layout, output, threshold);
 }
 
 }  // namespace wavfx

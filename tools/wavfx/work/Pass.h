@@ -13,6 +13,7 @@
 #include "io/Output.h"
 #include "io/Source.h"
 #include "report/Progress.h"
+#include "system/Failure.h"
 #include "riff/RiffReader.h"
 #include "riff/PcmHeader.h"
 
@@ -41,8 +42,7 @@ PassPlan PlanPass(const velorik::WavLayout* layout, bool inputIsFile, bool libra
 struct PassResult {
     std::optional<std::uint64_t> changed;  // samples the clip changed; nullopt: not counted
     std::uint64_t samples = 0;
-    bool failed = false;
-    std::string failedName, reason;
+    Status failure;
 };
 
 // `layout` null: the library's literal pass over all of the input (--raw).

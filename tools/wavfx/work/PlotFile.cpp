@@ -3,26 +3,21 @@
 #include <cstdio>
 
 #include "io/Files.h"
-#include "report/Text.h"
 #include "system/System.h"
 
 namespace wavfx {
 
-int WritePlotFile(const PlotRequest& request, const std::string& path, Existing existing) {
-    std::string error, failedName;
+Status WritePlotFile(const PlotRequest& request, const std::string& path, Existing existing) {
     Output output;
     std::vector<std::string> inputs = {request.in};
     if (!request.out.empty()) inputs.push_back(request.out);
-    if (!output.Open(path, existing, IdsOf(inputs), error)) return output.Skipped() ? Skipped(path) : Fail(path, error);
-    if (!output.Begin(error)) return Fail(path, "cannot be written: " + error);
+    if (Status failure = output.Open(path, existing, IdsOf(inputs))) return failure;
+    if (Status failure = output.Begin()) return failure;
     File file{nullptr, std::fclose};
-    if (output.IsFile() && !(file = OpenFile(output.Temporary(), "wb"))) return Fail(path, "cannot be written: " + sys::LastError());
-    if (!WritePlot(request, file ? file.get() : output.Stream(), failedName, error))
-        return Fail(failedName.empty() ? path : failedName, error);
-    if (file && std::fclose(file.release()) != 0) return Fail(path, "cannot be written: " + sys::LastError());
-    if (!output.Commit(error))
-        return output.Skipped() ? Skipped(path) : Fail(path, output.Appeared() ? error : "cannot be written: " + error);
-    return 0;
+    if (output.IsFile() && !(file = OpenFile(output.Temporary(), "wb"))) return output.Failed("cannot be written");
+    if (Status failure = WritePlot(request, file ? file.get() : output.Stream(), path)) return failure;
+    if (file && std::fclose(file.release()) != 0) return output.Failed("cannot be written");
+    return output.Commit();
 }
 
 }  // namespace wavfx

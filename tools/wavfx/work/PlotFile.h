@@ -8,7 +8,7 @@
 
 namespace wavfx {
 
-// Writes a plot where `path` says (- for standard output); returns the exit status.
-int WritePlotFile(const PlotRequest& request, const std::string& path, Existing existing);
+// Writes a plot where `path` says (- for standard output).
+Status WritePlotFile(const PlotRequest& request, const std::string& path, Existing existing);
 
 }  // namespace wavfx

@@ -4,14 +4,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <optional>
 
 #include "format/Samples.h"
 #include "io/Files.h"
 #include "io/Output.h"
-#include "report/Text.h"
 #include "system/Cleanup.h"
 #include "system/System.h"
 #include "riff/PcmHeader.h"
@@ -69,15 +67,16 @@ bool KeepBlocks(const std::string& path, uint64_t blocks, uint64_t& kept) {
     return false;
 }
 
-// Why the library's recorder did not start: the file it was to record into (it
-// says why in errno), or the device (which says nothing there). A file that cannot
-// take its header is refused before the device, and OUT stays as it was.
-int StartFailed(const std::string& path, bool existed, const library::Result& started) {
-    if (started.OpenFailed() && !started.error.empty())
-        return Fail(path, "cannot be recorded into: " + started.error +
-                              (existed ? "; it was left as it was" : "; nothing was created"));
-    return Fail(sys::CaptureDeviceName(),
-                "no recording: " + std::string(started.Words()) + " (" + std::to_string(started.code) + ")");
+// Why the library's recorder did not start: the file it was to record into, or the
+// device. It writes the file's header before it touches the device, so a file
+// without one was refused (OUT staying as it was), and one with it means the device.
+Failure StartFailed(const std::string& path, const std::string& recording, bool existed, const library::Result& started) {
+    if (started.OpenFailed() && FileSize(recording) < HeaderBytes)
+        return {Role::Output, path, "cannot be recorded into",
+                (started.error.empty() ? std::string(started.Words()) : started.error) +
+                    (existed ? "; it was left as it was" : "; nothing was created")};
+    return {Role::Other, sys::CaptureDeviceName(),
+            "no recording: " + std::string(started.Words()) + " (" + std::to_string(started.code) + ")", started.error};
 }
 
 // What a recording holds on to while it runs.
@@ -88,37 +87,38 @@ struct Session {
 
 // Everything up to a running recorder at OUT: the output rule, the locks, the device,
 // the library's start and, where it records behind a temporary, the temporary made OUT.
-// Nothing when it runs; otherwise the exit status, said on stderr (0 for a skip).
-std::optional<int> Start(const std::string& path, const RecordOptions& options, Session& session) {
-    std::string error;
+Status Start(const std::string& path, const RecordOptions& options, Session& session) {
     // Where the system lets a file the library holds be renamed, the recording
     // starts in a temporary beside OUT and becomes OUT once its first header is
     // durable, so OUT is never an empty or all-zero file; elsewhere it is written in place.
     const bool behindTemporary = sys::RenamesOpenFiles();
     Output& output = session.output;
-    if (!output.Open(path, options.existing, {}, error, true))
-        return output.Skipped() ? Skipped(path) : Fail(path, error);
+    if (Status failure = output.Open(path, options.existing, {}, true)) return failure;
     // Held while recording, on OUT as it is and on the recording, so that no other
     // recording or repair takes either meanwhile. Where it creates nothing, OUT's
     // is taken first: a second recording is refused before it asks for the device.
     bool busy = false;
-    const auto lockOut = [&](bool create) {
-        return session.lock.Acquire(path, busy, error, create)
-                   ? 0
-                   : Fail(path, busy ? "another wavfx is recording into it" : "cannot be created: " + error);
+    const auto lockOut = [&](bool create) -> Status {
+        if (session.lock.Acquire(path, busy, create)) return std::nullopt;
+        if (busy) return Failure{Role::Output, path, "another wavfx is recording into it", ""};
+        return SystemFailure(Role::Output, path, "cannot be created");
     };
-    if (behindTemporary && lockOut(false) != 0) return 1;
+    if (behindTemporary)
+        if (Status failure = lockOut(false)) return failure;
     // The device first, and with the format it will be asked for, so that a
     // recording that cannot start leaves the file as it was.
-    if (!sys::CaptureDeviceReady(error)) return Fail(sys::CaptureDeviceName(), error);
-    std::string why;
-    const bool existed = KindOf(path, why) == Kind::Regular;
+    if (Status failure = sys::CaptureDeviceReady()) return failure;
+    const bool existed = output.Existed();
     const bool created = !behindTemporary && !existed;
     // The first signal finishes the file, from before the file exists.
     cleanup::FinishOnFirstSignal(true);
-    if (!behindTemporary && lockOut(true) != 0) return 1;
-    if (behindTemporary && !(output.Begin(error) && session.recordingLock.Acquire(output.Temporary(), busy, error, false)))
-        return Fail(path, "cannot be created: " + error);
+    if (!behindTemporary)
+        if (Status failure = lockOut(true)) return failure;
+    if (behindTemporary) {
+        if (Status failure = output.Begin()) return Failure{Role::Output, path, "cannot be created", failure->reason};
+        if (!session.recordingLock.Acquire(output.Temporary(), busy, false))
+            return SystemFailure(Role::Output, path, "cannot be created");
+    }
     const std::string recording = behindTemporary ? output.Temporary() : path;
 
     // Held while the library opens it, by a name it can take whatever the folder is called.
@@ -127,16 +127,15 @@ std::optional<int> Start(const std::string& path, const RecordOptions& options, 
     held.reset();
     if (!started.Ok()) {
         library::StopRecording();
-        std::error_code ignored;
-        if (created) std::filesystem::remove(std::filesystem::u8path(path), ignored);
-        return StartFailed(path, existed, started);
+        const Failure failure = StartFailed(path, recording, existed, started);
+        if (created) sys::Remove(path);
+        return failure;
     }
-    if (behindTemporary && !output.Commit(error)) {
-        library::StopRecording();
-        return output.Skipped() ? Skipped(path)
-                                : Fail(path, output.Appeared() ? error
-                                                               : (existed ? "cannot be replaced: " : "cannot be created: ") + error);
-    }
+    if (behindTemporary)
+        if (Status failure = output.Commit()) {
+            library::StopRecording();
+            return failure;
+        }
     return std::nullopt;
 }
 
@@ -148,7 +147,7 @@ enum class Ended {
 
 // Watches the file grow until it ends one way or another. The library's lock on the
 // file (where the system shows it) tells at once that the recording ended by itself.
-Ended WatchUntilDone(const std::string& path, const RecordOptions& options, bool live) {
+Ended WatchUntilDone(const std::string& path, const RecordOptions& options) {
     const bool locked = sys::HeldForWriting(path).value_or(false);
     const auto begin = std::chrono::steady_clock::now();
     auto last = begin;
@@ -170,46 +169,44 @@ Ended WatchUntilDone(const std::string& path, const RecordOptions& options, bool
         if (locked && !sys::HeldForWriting(path).value_or(true)) return Ended::ByItself;
         // The recorder appends nothing more after a failed write: stop rather than pretend.
         if (late > StalledSeconds || (late > LateSeconds && !sys::RoomFor(path, BlockBytes))) return Ended::Stalled;
-        if (live)
-            std::fprintf(stderr, "\r  %7.1f s   %llu block(s)   peak %-12s", elapsed,
-                         static_cast<unsigned long long>(blocks), FormatDbfs(LastBlockPeak(path, blocks) / 32768.0).c_str());
+        if (options.tick) options.tick(elapsed, blocks, LastBlockPeak(path, blocks));
         sys::WaitUnlessSignalled(100);
     }
 }
 
 }  // namespace
 
-int Record(const std::string& path, const RecordOptions& options) {
+Recorded Record(const std::string& path, const RecordOptions& options) {
     Session session;
-    if (const std::optional<int> ended = Start(path, options, session)) return *ended;
-    if (!options.quiet)
-        std::fprintf(stderr, "wavfx: recording %s: 8000 Hz, mono, 16-bit PCM%s\n", Printable(path).c_str(),
-                     options.seconds > 0 ? "" : " (Ctrl-C finishes the file)");
-    const bool live = !options.quiet && sys::IsTerminal(stderr);
-    const Ended ended = WatchUntilDone(path, options, live);
+    Recorded recorded;
+    if ((recorded.failure = Start(path, options, session))) return recorded;
+    if (options.started) options.started();
+    const Ended ended = WatchUntilDone(path, options);
     const library::Stopped stopped = library::StopRecording();
-    uint64_t kept = stopped.blocks;
-    if (live) std::fputc('\n', stderr);
+    uint64_t& kept = recorded.blocks;
+    kept = stopped.blocks;
     const auto holds = [&kept] {
         return "the file holds " + std::to_string(kept) + " block(s), " + std::to_string(kept) + " s of audio";
     };
     // N seconds are N blocks, whatever stop added or an unpaced device ran ahead.
     if (options.seconds > 0 && kept > static_cast<uint64_t>(options.seconds) && ended == Ended::AsAsked &&
-        !KeepBlocks(path, static_cast<uint64_t>(options.seconds), kept))
-        return Fail(path, "cannot cut the recording to " + std::to_string(options.seconds) + " s: " + sys::LastError() +
-                              "; " + holds());
+        !KeepBlocks(path, static_cast<uint64_t>(options.seconds), kept)) {
+        const std::string reason = sys::LastError();
+        recorded.failure = Failure{Role::Output, path, "cannot cut the recording to " + std::to_string(options.seconds) + " s",
+                                   reason + "; " + holds()};
+        return recorded;
+    }
     // The library says why a recording ended before it was asked to: the device's reason or a write's.
     if (!stopped.error.empty())
-        return Fail(path, "recording from " + sys::CaptureDeviceName() + " ended: " + stopped.error + "; " + holds());
-    if (ended == Ended::Stalled) return Fail(path, "the capture device stopped delivering audio; " + holds());
-    if (ended == Ended::ByItself)
-        return Fail(path, "a WAV header counts no more than " + std::to_string(library::MaxBlocks) + " blocks; " +
-                              holds());
-    if (!options.quiet)
-        std::fprintf(stderr, "wavfx: %s: %llu block(s), %llu s of audio, %llu bytes\n", Printable(path).c_str(),
-                     static_cast<unsigned long long>(kept), static_cast<unsigned long long>(kept),
-                     static_cast<unsigned long long>(HeaderBytes + BlockBytes * kept));
-    return 0;
+        recorded.failure =
+            Failure{Role::Output, path, "recording from " + sys::CaptureDeviceName() + " ended", stopped.error + "; " + holds()};
+    else if (ended == Ended::Stalled)
+        recorded.failure = Failure{Role::Other, path, "the capture device stopped delivering audio; " + holds(), ""};
+    else if (ended == Ended::ByItself)
+        recorded.failure =
+            Failure{Role::Output, path, "a WAV header counts no more than " + std::to_string(library::MaxBlocks) + " blocks",
+                    holds()};
+    return recorded;
 }
 
 }  // namespace wavfx

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -13,17 +14,18 @@
 
 #include "system/Names.h"
 #include "system/System.h"
-#include "system/posix/Calls.h"
+#include "system/posix/Streams.h"
+#include "syscalls/SystemCalls.h"
 
 namespace wavfx::sys {
 
-Kind KindOf(const std::string& path, std::string& error) {
+using velorik::sys::Calls;
+using velorik::sys::CloseFile;
+using velorik::sys::OpenFile;
+
+Kind KindOf(const std::string& path) {
     struct stat info;
-    if (Calls().stat(path.c_str(), &info) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return Kind::Missing;
-        error = LastError();
-        return Kind::Unknown;
-    }
+    if (Calls().stat(path.c_str(), &info) != 0) return errno == ENOENT || errno == ENOTDIR ? Kind::Missing : Kind::Unknown;
     return S_ISREG(info.st_mode) ? Kind::Regular : S_ISDIR(info.st_mode) ? Kind::Directory : Kind::Other;
 }
 
@@ -50,17 +52,48 @@ std::FILE* Open(const std::string& path, const char* mode) {
 }
 
 std::FILE* OpenStandardInput() {
-    const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+    const int fd = velorik::sys::Duplicate(STDIN_FILENO);
     std::FILE* stream = fd >= 0 ? StreamOf(fd, "rb") : nullptr;
     if (stream == nullptr && fd >= 0) CloseFile(fd);
     return stream;
 }
 
+bool Remove(const std::string& path) {
+    return Calls().unlink(path.c_str()) == 0 || ((errno == EISDIR || errno == EPERM) && Calls().rmdir(path.c_str()) == 0);
+}
+
+bool MakeFolders(const std::string& path) {
+    // Each folder on the way, from the top; one that is there already is no failure.
+    for (std::size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
+        const std::string step = path.substr(0, at);
+        struct stat info;
+        if (!step.empty() && Calls().mkdir(step.c_str(), 0777) != 0 &&
+            !(errno == EEXIST && Calls().stat(step.c_str(), &info) == 0 && S_ISDIR(info.st_mode))) {
+            if (errno == EEXIST) errno = ENOTDIR;
+            return false;
+        }
+        if (at == std::string::npos) return true;
+    }
+}
+
+std::optional<std::uint64_t> SizeAt(const std::string& path) {
+    struct stat info;
+    if (Calls().stat(path.c_str(), &info) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::string Resolved(const std::string& path) {
+    char* real = Calls().realpath(path.c_str(), nullptr);
+    const std::string resolved = real != nullptr ? real : path;
+    std::free(real);
+    return resolved;
+}
+
 bool Seek(std::FILE* file, std::uint64_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
 
-bool Sync(std::FILE* file) { return std::fflush(file) == 0 && SyncFile(DescriptorOf(file)); }
+bool Sync(std::FILE* file) { return std::fflush(file) == 0 && velorik::sys::SyncFile(DescriptorOf(file)); }
 
-bool Cut(std::FILE* file, std::uint64_t size) { return std::fflush(file) == 0 && Truncate(DescriptorOf(file), size); }
+bool Cut(std::FILE* file, std::uint64_t size) { return std::fflush(file) == 0 && velorik::sys::Truncate(DescriptorOf(file), size); }
 
 bool RenamesOpenFiles() { return true; }
 
@@ -68,19 +101,16 @@ std::string LastError() { return std::strerror(errno); }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 
-std::string MakeTemporary(const std::string& beside, std::string& error) {
+std::string MakeTemporary(const std::string& beside) {
     const auto slash = beside.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : beside.substr(0, slash + 1);
     // Where the usual name would not fit a path as long as the system allows, a
     // shorter one: a temporary goes wherever OUT itself can.
     const bool tight = folder.size() + std::strlen(".wavfx-XXXXXX") >= PATH_MAX;
     std::string pattern = folder + (tight ? ".XXXXXX" : ".wavfx-XXXXXX");
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) {
-        error = LastError();
-        return {};
-    }
-    close(fd);
+    const int fd = velorik::sys::MakeFile(pattern.data());
+    if (fd < 0) return {};
+    CloseFile(fd);
     return pattern;
 }
 
@@ -100,20 +130,18 @@ std::string FolderOf(const std::string& path) {
 
 // Moves `from` to a `to` that must not exist; where the file system has no such
 // rename, a second name made with link(2), which refuses one that exists too.
-bool MoveToNewName(const std::string& from, const std::string& to, bool& existed) {
+bool MoveToNewName(const std::string& from, const std::string& to) {
     int moved = Calls().renameNoReplace(from.c_str(), to.c_str());
     if (moved != 0 && (errno == EINVAL || errno == ENOSYS)) {
         moved = Calls().link(from.c_str(), to.c_str());
         if (moved == 0) Calls().unlink(from.c_str());
     }
-    existed = moved != 0 && errno == EEXIST;
     return moved == 0;
 }
 
 }  // namespace
 
-bool ReplaceWith(const std::string& from, const std::string& to, bool replace, bool& existed, std::string& error) {
-    existed = false;
+Replaced ReplaceWith(const std::string& from, const std::string& to, bool replace) {
     struct stat old;
     bool keepOwner = false;
     mode_t mode;
@@ -125,48 +153,43 @@ bool ReplaceWith(const std::string& from, const std::string& to, bool replace, b
         umask(mask);
         mode = 0666 & ~mask;  // what creating the file would have given it
     } else {
-        error = LastError();
-        return false;
+        return Replaced::NotMoved;
     }
     const int fd = OpenFile(from.c_str(), O_RDONLY, 0);
     // Owner and group first: a change of owner clears the set-id bits the mode then restores.
     if (fd >= 0 && keepOwner && Calls().fchown(fd, old.st_uid, old.st_gid) != 0) Calls().fchown(fd, -1, old.st_gid);
-    bool ok = fd >= 0 && Calls().fchmod(fd, mode) == 0 && SyncFile(fd);
-    if (!ok) error = LastError();
+    const bool durable = fd >= 0 && Calls().fchmod(fd, mode) == 0 && velorik::sys::SyncFile(fd);
+    const int why = errno;
     if (fd >= 0) CloseFile(fd);
-    if (ok && !(replace ? Calls().rename(from.c_str(), to.c_str()) == 0 : MoveToNewName(from, to, existed))) {
-        error = existed ? "exists; -y replaces it, -n skips it" : LastError();
-        // The one refusal a folder's own mode explains.
-        struct stat folder;
-        if (errno == EPERM && keepOwner && old.st_uid != geteuid() && Calls().stat(FolderOf(to).c_str(), &folder) == 0 &&
-            (folder.st_mode & S_ISVTX) != 0)
-            error += " (another user's file in a sticky folder, which lets only its owner replace it)";
-        ok = false;
-    }
-    // Renamed is done; a folder that cannot be synced only leaves the rename to the system's own time.
-    if (ok) SyncFolderOf(to);
-    return ok;
+    errno = why;
+    if (!durable) return Replaced::NotDurable;
+    if (!(replace ? Calls().rename(from.c_str(), to.c_str()) == 0 : MoveToNewName(from, to)))
+        return errno == EEXIST && !replace ? Replaced::Exists : Replaced::NotMoved;
+    // Moved is done; a folder that cannot be synced only leaves the move to the system's own time.
+    velorik::sys::SyncFolderOf(to.c_str());
+    return Replaced::Done;
+}
+
+std::string MoveRefusal(const std::string& to) {
+    struct stat file, folder;
+    const bool sticky = Calls().stat(to.c_str(), &file) == 0 && file.st_uid != geteuid() &&
+                        Calls().stat(FolderOf(to).c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0;
+    return sticky ? "another user's file in a sticky folder, which lets only its owner replace it" : "";
 }
 
 FileLock::~FileLock() {
     if (handle_ >= 0) CloseFile(static_cast<int>(handle_));
 }
 
-bool FileLock::Acquire(const std::string& path, bool& busy, std::string& error, bool create) {
+bool FileLock::Acquire(const std::string& path, bool& busy, bool create) {
     busy = false;
     const int fd = OpenFile(path.c_str(), O_RDWR | (create ? O_CREAT : 0), 0666);
-    if (fd < 0) {
-        if (!create && errno == ENOENT) return true;
-        error = LastError();
-        return false;
-    }
-    int locked;
-    while ((locked = Calls().flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-    }
-    if (locked != 0) {
+    if (fd < 0) return !create && errno == ENOENT;
+    if (!velorik::sys::LockExclusively(fd)) {
         busy = errno == EWOULDBLOCK;
-        error = LastError();
+        const int why = errno;
         CloseFile(fd);
+        errno = why;
         return false;
     }
     handle_ = fd;
@@ -176,13 +199,9 @@ bool FileLock::Acquire(const std::string& path, bool& busy, std::string& error, 
 std::optional<bool> HeldForWriting(const std::string& path) {
     const int fd = OpenFile(path.c_str(), O_RDONLY, 0);
     if (fd < 0) return std::nullopt;
-    struct flock probe = {};
-    probe.l_type = F_RDLCK;
-    probe.l_whence = SEEK_SET;
-    // An open-file-description lock's query: a lock held by another descriptor of this process counts too.
-    const bool told = Calls().fcntl(fd, F_OFD_GETLK, &probe) == 0;
+    const int locked = velorik::sys::LockedForWriting(fd);
     CloseFile(fd);
-    return told ? std::optional<bool>(probe.l_type != F_UNLCK) : std::nullopt;
+    return locked < 0 ? std::nullopt : std::optional<bool>(locked == 1);
 }
 
 std::string WhyAppendFails(const std::string& path) {
@@ -195,8 +214,9 @@ std::string WhyAppendFails(const std::string& path) {
         reason = LastError();
     } else {
         const auto size = static_cast<std::uint64_t>(info.st_size);
-        if (!WriteFullyAt(fd, size, zeros.data(), zeros.size()) || !SyncFile(fd)) reason = LastError();
-        if (!Truncate(fd, size) && reason.empty()) reason = LastError();
+        if (!velorik::sys::WriteFullyAt(fd, size, zeros.data(), zeros.size()) || !velorik::sys::SyncData(fd))
+            reason = LastError();
+        if (!velorik::sys::Truncate(fd, size) && reason.empty()) reason = LastError();
     }
     CloseFile(fd);
     return reason;
@@ -204,7 +224,7 @@ std::string WhyAppendFails(const std::string& path) {
 
 bool RoomFor(const std::string& path, std::uint64_t bytes) {
     struct statvfs info;
-    return statvfs(path.c_str(), &info) != 0 || static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize >= bytes;
+    return Calls().statvfs(path.c_str(), &info) != 0 || static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize >= bytes;
 }
 
 }  // namespace wavfx::sys

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "system/System.h"
-#include "system/posix/Calls.h"
+#include "system/posix/Streams.h"
+#include "syscalls/SystemCalls.h"
 
 namespace wavfx::sys {
 
@@ -35,8 +36,18 @@ int original = STDOUT_FILENO;
 
 void InitProcess() {
     std::signal(SIGXFSZ, SIG_IGN);
-    const int saved = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int saved = velorik::sys::Duplicate(STDOUT_FILENO, 3);
     if (saved >= 0) original = saved;
+}
+
+std::FILE* Out() {
+    static std::FILE* const out = [] {
+        const int fd = velorik::sys::Duplicate(original);
+        std::FILE* stream = fd >= 0 ? StreamOf(fd, "w", true) : nullptr;
+        if (stream == nullptr && fd >= 0) velorik::sys::CloseFile(fd);
+        return stream != nullptr ? stream : stdout;
+    }();
+    return out;
 }
 
 namespace {
@@ -48,7 +59,8 @@ int signalled[2] = {-1, -1};  // a byte here ends WaitUnlessSignalled
 void SignalArrived() noexcept {
     const int saved = errno;
     const char byte = 1;
-    if (signalled[1] >= 0) (void)!write(signalled[1], &byte, 1);  // a full pipe holds a wake-up already
+    // raw I/O: inside a signal handler, where nothing of a test may run. A full pipe holds a wake-up already.
+    if (signalled[1] >= 0) (void)!write(signalled[1], &byte, 1);
     errno = saved;
 }
 
@@ -56,12 +68,13 @@ void WaitUnlessSignalled(unsigned milliseconds) {
     pollfd wake = {signalled[0], POLLIN, 0};
     if (signalled[0] < 0 || poll(&wake, 1, static_cast<int>(milliseconds)) <= 0) return;
     char drained[16];
-    while (read(signalled[0], drained, sizeof drained) > 0) {
+    while (velorik::sys::ReadSome(signalled[0], drained, sizeof drained) > 0) {
     }
 }
 
 void HandleEndingSignals(void (*handler)(int)) {
-    if (signalled[0] < 0 && pipe2(signalled, O_CLOEXEC | O_NONBLOCK) != 0) signalled[0] = signalled[1] = -1;
+    if (signalled[0] < 0 && velorik::sys::Calls().pipe(signalled, O_CLOEXEC | O_NONBLOCK) != 0)
+        signalled[0] = signalled[1] = -1;
     struct sigaction action = {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
@@ -71,6 +84,7 @@ void HandleEndingSignals(void (*handler)(int)) {
 }
 
 void RemoveNow(const char* path) noexcept {
+    // raw I/O: inside a signal handler, where nothing of a test may run.
     if (unlink(path) != 0 && (errno == EISDIR || errno == EPERM)) rmdir(path);
 }
 
@@ -93,18 +107,18 @@ void WritesToClosedPipesFail() {
 
 std::optional<FileId> IdOf(const std::string& path) {
     struct stat info;
-    return IdOfStat(stat(path.c_str(), &info), info);
+    return IdOfStat(velorik::sys::Calls().stat(path.c_str(), &info), info);
 }
 
 std::optional<FileId> StandardOutputId() {
     struct stat info;
-    return IdOfStat(fstat(original, &info), info);
+    return IdOfStat(velorik::sys::Calls().fstat(original, &info), info);
 }
 
 std::FILE* DuplicateStandardOutput() {
-    const int fd = fcntl(original, F_DUPFD_CLOEXEC, 0);
+    const int fd = velorik::sys::Duplicate(original);
     std::FILE* stream = fd >= 0 ? StreamOf(fd, "wb") : nullptr;
-    if (stream == nullptr && fd >= 0) close(fd);
+    if (stream == nullptr && fd >= 0) velorik::sys::CloseFile(fd);
     return stream;
 }
 

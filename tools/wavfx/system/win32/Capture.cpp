@@ -15,44 +15,39 @@ void QuietAudioErrors() {}
 
 std::string CaptureDeviceName() { return "the wave mapper (the default capture device)"; }
 
-bool UseCaptureDevice(const std::string& name, std::string& error) {
-    if (name == "default") return true;
-    error = "on Windows wavfx records from the default capture device only";
-    return false;
+Status UseCaptureDevice(const std::string& name) {
+    if (name == "default") return std::nullopt;
+    return Failure{Role::Other, name, "on Windows wavfx records from the default capture device only", ""};
 }
 
-bool UseRawFileAsCaptureDevice(const std::string&, std::string& error) {
-    error = "Windows has no file-fed capture device";
-    return false;
+Status UseRawFileAsCaptureDevice(const std::string&) {
+    return Failure{Role::Other, CaptureDeviceName(), "Windows has no file-fed capture device", ""};
 }
 
-bool CaptureDeviceReady(std::string& error) {
-    if (waveInGetNumDevs() == 0) {
-        error = "no capture device: there is no wave input device";
-        return false;
-    }
+Status CaptureDeviceReady() {
+    if (waveInGetNumDevs() == 0)
+        return Failure{Role::Other, CaptureDeviceName(), "no capture device: there is no wave input device", ""};
     WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
     const MMRESULT result = waveInOpen(nullptr, WAVE_MAPPER, &format, 0, 0, WAVE_FORMAT_QUERY);
-    if (result == MMSYSERR_NOERROR) return true;
+    if (result == MMSYSERR_NOERROR) return std::nullopt;
     wchar_t text[MAXERRORLENGTH] = L"";
     waveInGetErrorTextW(result, text, MAXERRORLENGTH);
-    std::u16string wide(text, text + wcslen(text));
-    FromUtf16(wide, error);
-    error = "the device does not take 8000 Hz mono 16-bit (" + error + ")";
-    return false;
+    std::string words;
+    FromUtf16(std::u16string(text, text + wcslen(text)), words);
+    return Failure{Role::Other, CaptureDeviceName(), "the device does not take 8000 Hz mono 16-bit (" + words + ")", ""};
 }
 
-int ListCaptureDevices() {
+std::optional<std::vector<CaptureDevice>> CaptureDevices() {
+    std::vector<CaptureDevice> devices;
     const UINT count = waveInGetNumDevs();
     for (UINT i = 0; i < count; ++i) {
         WAVEINCAPSW caps{};
         if (waveInGetDevCapsW(i, &caps, sizeof caps) != MMSYSERR_NOERROR) continue;
         std::string name;
         FromUtf16(std::u16string(caps.szPname, caps.szPname + wcslen(caps.szPname)), name);
-        std::printf("%u\n    %s\n", i, name.c_str());
+        devices.push_back({std::to_string(i), {name}});
     }
-    if (count == 0) std::fputs("wavfx: no capture devices\n", stderr);
-    return 0;
+    return devices;
 }
 
 }  // namespace wavfx::sys

@@ -23,12 +23,12 @@ constexpr DWORD LockOffsetHigh = 0x7FFFFFFF;
 
 }  // namespace
 
-Kind KindOf(const std::string& path, std::string& error) {
+Kind KindOf(const std::string& path) {
     std::error_code code;
     const std::filesystem::file_status status = std::filesystem::status(std::filesystem::u8path(path), code);
     if (status.type() == std::filesystem::file_type::not_found) return Kind::Missing;
     if (code) {
-        error = code.message();
+        errno = code.value();
         return Kind::Unknown;
     }
     if (std::filesystem::is_regular_file(status)) return Kind::Regular;
@@ -43,6 +43,32 @@ bool SizeOf(std::FILE* file, std::uint64_t& size) {
 }
 
 std::FILE* Open(const std::string& path, const char* mode) { return _wfopen(Wide(path).c_str(), Wide(mode).c_str()); }
+
+bool Remove(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::remove(std::filesystem::u8path(path), error)) return true;
+    errno = error.value();
+    return false;
+}
+
+bool MakeFolders(const std::string& path) {
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::u8path(path), error);
+    if (error) errno = error.value();
+    return !error;
+}
+
+std::optional<std::uint64_t> SizeAt(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(std::filesystem::u8path(path), error);
+    return error ? std::nullopt : std::optional<std::uint64_t>(size);
+}
+
+std::string Resolved(const std::string& path) {
+    std::error_code error;
+    const auto real = std::filesystem::canonical(std::filesystem::u8path(path), error);
+    return error ? path : real.u8string();
+}
 
 bool Cut(std::FILE* file, std::uint64_t size) {
     return std::fflush(file) == 0 && _chsize_s(_fileno(file), static_cast<__int64>(size)) == 0;
@@ -61,17 +87,20 @@ std::FILE* OpenStandardInput() {
 bool Seek(std::FILE* file, std::uint64_t offset) { return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0; }
 
 bool Sync(std::FILE* file) {
-    return std::fflush(file) == 0 && FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != 0;
+    if (std::fflush(file) != 0) return false;
+    if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != 0) return true;
+    NoteWin32Error();
+    return false;
 }
 
-std::string LastError() { return std::strerror(errno); }
+std::string LastError() { return errno == Win32Errno ? SystemMessage(lastWin32Error) : std::strerror(errno); }
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
-std::string MakeTemporary(const std::string& beside, std::string& error) {
+std::string MakeTemporary(const std::string& beside) {
     wchar_t name[MAX_PATH + 1];
     if (GetTempFileNameW(Wide(Folder(beside)).c_str(), L"wfx", 0, name) == 0) {
-        error = SystemMessage(GetLastError());
+        NoteWin32Error();
         return {};
     }
     return Utf8(name);
@@ -87,47 +116,41 @@ bool LibraryCanOpen(const std::string& path) {
            !usedDefault;
 }
 
-bool ReplaceWith(const std::string& from, const std::string& to, bool replace, bool& existed, std::string& error) {
-    existed = false;
+Replaced ReplaceWith(const std::string& from, const std::string& to, bool replace) {
     const HANDLE file = CreateFileW(Wide(from).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     const bool durable = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
-    const DWORD flushError = GetLastError();
+    if (!durable) NoteWin32Error();
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    if (!durable) {
-        error = SystemMessage(flushError);
-        return false;
-    }
+    if (!durable) return Replaced::NotDurable;
     if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
                     (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH))
-        return true;
-    const DWORD code = GetLastError();
-    existed = !replace && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS);
-    error = existed ? "exists; -y replaces it, -n skips it" : SystemMessage(code);
-    return false;
+        return Replaced::Done;
+    NoteWin32Error();
+    const bool exists = lastWin32Error == ERROR_ALREADY_EXISTS || lastWin32Error == ERROR_FILE_EXISTS;
+    return !replace && exists ? Replaced::Exists : Replaced::NotMoved;
 }
+
+std::string MoveRefusal(const std::string&) { return {}; }
 
 FileLock::~FileLock() {
     if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-bool FileLock::Acquire(const std::string& path, bool& busy, std::string& error, bool create) {
+bool FileLock::Acquire(const std::string& path, bool& busy, bool create) {
     busy = false;
     const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        const DWORD code = GetLastError();
-        if (!create && code == ERROR_FILE_NOT_FOUND) return true;
-        error = SystemMessage(code);
-        return false;
+        NoteWin32Error();
+        return !create && lastWin32Error == ERROR_FILE_NOT_FOUND;
     }
     OVERLAPPED region{};
     region.OffsetHigh = LockOffsetHigh;
     if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region)) {
-        const DWORD code = GetLastError();
-        busy = code == ERROR_LOCK_VIOLATION;
-        error = SystemMessage(code);
+        NoteWin32Error();
+        busy = lastWin32Error == ERROR_LOCK_VIOLATION;
         CloseHandle(file);
         return false;
     }

@@ -24,7 +24,7 @@ LibraryPipe::~LibraryPipe() {
         CloseHandle(PipeHandle(spare_));
 }
 
-bool LibraryPipe::Create(bool libraryReads, std::string& error) {
+bool LibraryPipe::Create(bool libraryReads) {
     static std::atomic<unsigned> made{0};
     libraryReads_ = libraryReads;
     name_ = "\\\\.\\pipe\\wavfx-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(made++);
@@ -32,7 +32,7 @@ bool LibraryPipe::Create(bool libraryReads, std::string& error) {
     const HANDLE pipe = CreateNamedPipeW(Wide(name_).c_str(), libraryReads ? PIPE_ACCESS_OUTBOUND : PIPE_ACCESS_INBOUND,
                                          PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 16, 1 << 16, 0, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) {
-        error = SystemMessage(GetLastError());
+        NoteWin32Error();
         return false;
     }
     spare_ = reinterpret_cast<std::intptr_t>(pipe);

@@ -50,6 +50,8 @@ void InitProcess() {
     if (saved >= 0) original = saved;
 }
 
+std::FILE* Out() { return stdout; }
+
 namespace {
 
 HANDLE signalled = nullptr;  // raised by a signal, ends WaitUnlessSignalled

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <cwchar>
 #include <string>
 
@@ -30,6 +31,15 @@ inline std::string SystemMessage(DWORD code) {
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
         message.pop_back();
     return message;
+}
+
+// A Win32 call failed: LastError tells its GetLastError() from now on, through an
+// errno no C runtime call sets, so that a later C runtime failure still wins.
+constexpr int Win32Errno = 0x7E57;
+inline thread_local DWORD lastWin32Error = 0;
+inline void NoteWin32Error() {
+    lastWin32Error = GetLastError();
+    errno = Win32Errno;
 }
 
 inline std::string Folder(const std::string& path) {
