@@ -11,7 +11,7 @@ namespace {
 
 // A close that fails is a failure of any command too: some file systems say only then.
 int CloseStandardOutput(int status) {
-    for (std::FILE* out : {sys::Out(), stdout})
+    for (std::FILE* out : {sys::Out(), stdout == sys::Out() ? nullptr : stdout})
         if (out != nullptr && std::fclose(out) != 0 && status == 0) {
             std::fprintf(stderr, "wavfx: standard output: %s\n", sys::LastError().c_str());
             status = 1;

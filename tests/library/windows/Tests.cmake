@@ -1,7 +1,7 @@
 # Under Wine: the DLL from a Windows host, then the recorder on Wine's winmm,
 # which captures from ALSA (a file-fed device for one test, none for the other).
 add_executable(vwd_windows_tests ${CMAKE_CURRENT_LIST_DIR}/WindowsTest.cpp)
-target_include_directories(vwd_windows_tests PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/tests/library/support)
+target_include_directories(vwd_windows_tests PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/tests/library)
 target_link_libraries(vwd_windows_tests PRIVATE GTest::gtest_main version)
 target_link_options(vwd_windows_tests PRIVATE -static-libgcc -static-libstdc++ -static)
 add_dependencies(vwd_windows_tests VelorikWAVDistortion wavfx)
@@ -32,13 +32,13 @@ set_tests_properties(windows_recorder_stop_protocol PROPERTIES
 # programs that should load it instead of Wine's (WINEDLLOVERRIDES=winmm=n).
 set(VWD_STRICT_DIR ${CMAKE_CURRENT_BINARY_DIR}/strict)
 add_library(strict_winmm SHARED ${PROJECT_SOURCE_DIR}/tests/library/support/StrictWaveIn.cpp)
-target_include_directories(strict_winmm PRIVATE ${PROJECT_SOURCE_DIR}/tests/library/support)
+target_include_directories(strict_winmm PRIVATE ${PROJECT_SOURCE_DIR}/tests/library)
 target_compile_definitions(strict_winmm PRIVATE STRICT_WAVE_IN_DLL)
 target_link_options(strict_winmm PRIVATE -static-libgcc -static-libstdc++ -static "LINKER:--kill-at")
 set_target_properties(strict_winmm PROPERTIES PREFIX "" OUTPUT_NAME winmm RUNTIME_OUTPUT_DIRECTORY ${VWD_STRICT_DIR})
 
 add_executable(vwd_strict_recorder_tests ${PROJECT_SOURCE_DIR}/tests/library/unit/RecorderStrictTest.cpp)
-target_include_directories(vwd_strict_recorder_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/library/support)
+target_include_directories(vwd_strict_recorder_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/library)
 target_link_libraries(vwd_strict_recorder_tests PRIVATE vwd_core vwd_wavein GTest::gtest_main)
 target_link_options(vwd_strict_recorder_tests PRIVATE -static-libgcc -static-libstdc++ -static)
 set_target_properties(vwd_strict_recorder_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VWD_STRICT_DIR})

@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstring>
@@ -261,6 +262,17 @@ void Verify(const Scenario& scenario, const TempDir& dir, Fault fault, const Res
             EXPECT_EQ(run.status, 1) << run.err;
             EXPECT_NE(run.err.find(std::strerror(fault == Fault::Eio ? EIO : ENOSPC)), std::string::npos)
                 << "the system's reason: " << run.err;
+            // The file the fault struck, as the user knows it: an input, or an output (its temporary too).
+            const std::string struck = Text(dir.Path("struck")), target = struck.substr(struck.find(' ') + 1);
+            const std::string base = target.substr(target.rfind('/') + 1);
+            std::vector<std::string> names;
+            for (const auto& [name, bytes] : scenario.inputs)
+                if (target == dir.Path(name)) names.push_back(name);
+            for (const std::string& name : scenario.outputs)
+                if (target == dir.Path(name) || base.rfind(".wavfx-", 0) == 0) names.push_back(name);
+            const bool named = std::any_of(names.begin(), names.end(),
+                                           [&](const std::string& n) { return run.err.find("wavfx: " + n + ": ") != std::string::npos; });
+            EXPECT_TRUE(names.empty() || named) << "names the file struck (" << struck << "): " << run.err;
         }
     }
     for (const std::string& name : scenario.outputs) {

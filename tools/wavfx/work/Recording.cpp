@@ -68,10 +68,12 @@ bool KeepBlocks(const std::string& path, uint64_t blocks, uint64_t& kept) {
 }
 
 // Why the library's recorder did not start: the file it was to record into, or the
-// device. It writes the file's header before it touches the device, so a file
-// without one was refused (OUT staying as it was), and one with it means the device.
-Failure StartFailed(const std::string& path, const std::string& recording, bool existed, const library::Result& started) {
-    if (started.OpenFailed() && FileSize(recording) < HeaderBytes)
+// device. A start the device refused leaves the recording half-started, its file
+// held open (and, where the system shows it, locked) until stop; a file refused is
+// closed at once, and OUT stays as it was. Where the lock cannot be seen, the
+// device's failure is the one that leaves errno alone.
+Failure StartFailed(const std::string& path, bool fileHeld, bool existed, const library::Result& started) {
+    if (started.OpenFailed() && !fileHeld)
         return {Role::Output, path, "cannot be recorded into",
                 (started.error.empty() ? std::string(started.Words()) : started.error) +
                     (existed ? "; it was left as it was" : "; nothing was created")};
@@ -126,8 +128,9 @@ Status Start(const std::string& path, const RecordOptions& options, Session& ses
     const library::Result started = library::StartRecording(sys::LibraryName(recording, held.get()));
     held.reset();
     if (!started.Ok()) {
+        const bool fileHeld = sys::HeldForWriting(recording).value_or(started.error.empty());
         library::StopRecording();
-        const Failure failure = StartFailed(path, recording, existed, started);
+        const Failure failure = StartFailed(path, fileHeld, existed, started);
         if (created) sys::Remove(path);
         return failure;
     }
