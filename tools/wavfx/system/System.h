@@ -172,9 +172,6 @@ private:
     std::intptr_t handle_ = -1;
 };
 
-// Why appending to `path` fails right now ("" if it does not): writes a block
-// of zeros past its end, syncs it and takes it away again, so only for a file no one writes.
-std::string WhyAppendFails(const std::string& path);
 // Whether a descriptor, of this process or another, holds a write lock on `path`
 // (the library's recorder does while it writes its file); nullopt where it cannot be told.
 std::optional<bool> HeldForWriting(const std::string& path);

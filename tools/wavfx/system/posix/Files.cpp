@@ -204,24 +204,6 @@ std::optional<bool> HeldForWriting(const std::string& path) {
     return locked < 0 ? std::nullopt : std::optional<bool>(locked == 1);
 }
 
-std::string WhyAppendFails(const std::string& path) {
-    const int fd = OpenFile(path.c_str(), O_WRONLY, 0);
-    if (fd < 0) return LastError();
-    struct stat info;
-    std::string reason;
-    const std::vector<char> zeros(16000, 0);
-    if (Calls().fstat(fd, &info) != 0) {
-        reason = LastError();
-    } else {
-        const auto size = static_cast<std::uint64_t>(info.st_size);
-        if (!velorik::sys::WriteFullyAt(fd, size, zeros.data(), zeros.size()) || !velorik::sys::SyncData(fd))
-            reason = LastError();
-        if (!velorik::sys::Truncate(fd, size) && reason.empty()) reason = LastError();
-    }
-    CloseFile(fd);
-    return reason;
-}
-
 bool RoomFor(const std::string& path, std::uint64_t bytes) {
     struct statvfs info;
     return Calls().statvfs(path.c_str(), &info) != 0 || static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize >= bytes;

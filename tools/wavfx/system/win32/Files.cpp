@@ -161,23 +161,6 @@ bool FileLock::Acquire(const std::string& path, bool& busy, bool create) {
 // The library takes no lock on Windows, where a lock keeps other handles from reading.
 std::optional<bool> HeldForWriting(const std::string&) { return std::nullopt; }
 
-std::string WhyAppendFails(const std::string& path) {
-    const HANDLE file =
-        CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return SystemMessage(GetLastError());
-    LARGE_INTEGER size{}, zero{};
-    std::string reason;
-    const std::vector<char> zeros(16000, 0);
-    DWORD written = 0;
-    if (!GetFileSizeEx(file, &size) || !SetFilePointerEx(file, zero, nullptr, FILE_END) ||
-        !WriteFile(file, zeros.data(), static_cast<DWORD>(zeros.size()), &written, nullptr) || written != zeros.size())
-        reason = SystemMessage(GetLastError());
-    SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
-    SetEndOfFile(file);
-    CloseHandle(file);
-    return reason;
-}
-
 bool RoomFor(const std::string& path, std::uint64_t bytes) {
     ULARGE_INTEGER available{};
     return !GetDiskFreeSpaceExW(Wide(Folder(path)).c_str(), &available, nullptr, nullptr) ||
