@@ -57,7 +57,7 @@ bool Durable(int (*sync)(int), int fd) noexcept {
 
 // In the table's order.
 const SystemCalls RealSystemCalls = {
-    Open,      ::read,   ::write,   ::pwrite,   ::lseek,  ::fstat,         ::stat,  ::statvfs,  ::fsync,    ::fdatasync,
+    Open,      ::read,   ::pread,  ::write,   ::pwrite,   ::lseek,  ::fstat,         ::stat,  ::statvfs,  ::fsync,    ::fdatasync,
     ::ftruncate, ::fchmod, ::fchown, ::flock,  Lock,     Dup,             ::dup2,  Pipe,       ::rename,   RenameNoReplace,
     ::link,    ::unlink, ::mkdir,   ::rmdir,    ::mkdtemp, ::mkostemp,     ::mkfifo, ::realpath, ::close};
 
@@ -83,6 +83,18 @@ long long ReadFully(int fd, void* bytes, std::size_t size) noexcept {
     std::size_t done = 0;
     while (done < size) {
         const long long got = ReadSome(fd, static_cast<char*>(bytes) + done, size - done);
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<long long>(done);
+}
+
+long long ReadFullyAt(int fd, std::uint64_t offset, void* bytes, std::size_t size) noexcept {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = Calls().pread(fd, static_cast<char*>(bytes) + done, size - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
         if (got < 0) return -1;
         if (got == 0) break;
         done += static_cast<std::size_t>(got);

@@ -27,6 +27,7 @@ namespace velorik::sys {
 #define VWD_SYSTEM_CALLS(X)                                                       \
     X(open, int, (const char* name, int flags, mode_t mode))                      \
     X(read, ssize_t, (int fd, void* bytes, std::size_t size))                     \
+    X(pread, ssize_t, (int fd, void* bytes, std::size_t size, off_t at))          \
     X(write, ssize_t, (int fd, const void* bytes, std::size_t size))              \
     X(pwrite, ssize_t, (int fd, const void* bytes, std::size_t size, off_t at))   \
     X(lseek, off_t, (int fd, off_t offset, int whence))                           \
@@ -104,6 +105,8 @@ int OpenFile(const char* name, int flags, mode_t mode) noexcept;
 long long ReadSome(int fd, void* bytes, std::size_t size) noexcept;
 // Up to `size` bytes, fewer only at the end of the file; -1 on an error.
 long long ReadFully(int fd, void* bytes, std::size_t size) noexcept;
+// The same from `offset`, where the descriptor's own position stays.
+long long ReadFullyAt(int fd, std::uint64_t offset, void* bytes, std::size_t size) noexcept;
 bool WriteFully(int fd, const void* bytes, std::size_t size) noexcept;
 bool WriteFullyAt(int fd, std::uint64_t offset, const void* bytes, std::size_t size) noexcept;
 // The data and size of a file being filled, on stable storage. A file with nothing

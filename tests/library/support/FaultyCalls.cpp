@@ -69,6 +69,9 @@ velorik::sys::SystemCalls FaultyCalls(Injector& chosen) {
     calls.read = [](int fd, void* bytes, std::size_t size) {
         return Transfer("read", fd, size, [&](std::size_t n) { return RealSystemCalls.read(fd, bytes, n); });
     };
+    calls.pread = [](int fd, void* bytes, std::size_t size, off_t at) {
+        return Transfer("pread", fd, size, [&](std::size_t n) { return RealSystemCalls.pread(fd, bytes, n, at); });
+    };
     calls.write = [](int fd, const void* bytes, std::size_t size) {
         return Transfer("write", fd, size, [&](std::size_t n) { return RealSystemCalls.write(fd, bytes, n); });
     };

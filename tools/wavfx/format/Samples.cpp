@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "dsp/HardClip.h"
 #include "format/SampleFormat.h"
@@ -28,18 +29,20 @@ std::optional<std::vector<ChannelPeak>> ChannelPeaks(velorik::ByteSource& source
     if (!format) return std::nullopt;
     std::vector<ChannelRange> ranges(format->channels);
     const std::size_t frame = layout.blockAlign;
-    std::vector<unsigned char> chunk(PeakChunkBytes - PeakChunkBytes % frame);
+    // Not zeroed first: every byte looked at is read into it.
+    const std::size_t chunkBytes = PeakChunkBytes - PeakChunkBytes % frame;
+    const std::unique_ptr<unsigned char[]> chunk(new unsigned char[chunkBytes]);
     // Unsized and streamed: to the end of the source.
     const bool toEnd = !layout.sized && layout.dataToEnd;
     uint64_t done = 0;
     for (uint64_t left = toEnd ? UINT64_MAX : layout.dataSize; left > 0;) {
-        const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, chunk.size()));
-        const long long got = source.ReadAt(layout.dataOffset + done, chunk.data(), want);
+        const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, chunkBytes));
+        const long long got = source.ReadAt(layout.dataOffset + done, chunk.get(), want);
         if (got < 0) {
             readFailed = true;
             return std::nullopt;
         }
-        FoldRanges(format->coding, chunk.data(), static_cast<std::size_t>(got) / frame, ranges);
+        FoldRanges(format->coding, chunk.get(), static_cast<std::size_t>(got) / frame, ranges);
         done += static_cast<uint64_t>(got);
         left -= toEnd ? 0 : static_cast<uint64_t>(got);
         if (static_cast<std::size_t>(got) < want) break;

@@ -33,15 +33,20 @@ long long Source::Fail(const std::string& reason) {
 }
 
 long long Source::ReadAt(std::uint64_t offset, void* out, std::size_t size) {
-    if (isFile_ && offset != position_ && !sys::Seek(stream_, offset)) return Fail(sys::LastError());
-    if (!isFile_ && offset < position_) {
+    if (isFile_) {
+        const long long got = sys::ReadAt(stream_, offset, out, size);
+        if (got < 0) return Fail(sys::LastError());
+        position_ = offset + static_cast<std::uint64_t>(got);
+        return got;
+    }
+    if (offset < position_) {
         // Read again from what was kept.
         if (offset + size > kept_.size()) return Fail("a stream cannot be read twice");
         std::memcpy(out, kept_.data() + offset, size);
         return static_cast<long long>(size);
     }
     unsigned char skip[4096];
-    while (position_ < offset && !isFile_) {
+    while (position_ < offset) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(offset - position_, sizeof skip));
         const long long got = ReadAt(position_, skip, want);
         if (got <= 0) return got;
@@ -49,7 +54,7 @@ long long Source::ReadAt(std::uint64_t offset, void* out, std::size_t size) {
     position_ = offset;
     const std::size_t got = std::fread(out, 1, size, stream_);
     if (got < size && std::ferror(stream_)) return Fail(sys::LastError());
-    if (!isFile_ && keeping_) {
+    if (keeping_) {
         if (kept_.size() + got > MaxKept) return Fail("more than 16 MiB of chunks before the samples");
         kept_.insert(kept_.end(), static_cast<unsigned char*>(out), static_cast<unsigned char*>(out) + got);
     }

@@ -19,7 +19,7 @@ namespace wavfx {
 namespace {
 
 constexpr int Width = 1000, Height = 430, Left = 80, Top = 70, PlotWidth = 890, PlotHeight = 320;
-constexpr uint64_t ChunkFrames = 8192;
+constexpr uint64_t ChunkFrames = 1 << 16;
 const char* const InColour = "#4c78a8";
 const char* const OutColour = "#f58518";
 const char* const LineColour = "#d62728";

@@ -19,7 +19,7 @@ enum : int { Free, Filling, Armed };
 // Fixed storage, so that the handler walks it without locks or allocation.
 struct Slot {
     std::atomic<int> state{Free};
-    char path[PathBytes];
+    char path[PathBytes]{};  // every member set: the table is made at build time, not touched page by page at start
 };
 Slot slots[Slots];
 

@@ -69,6 +69,9 @@ std::string Resolved(const std::string& path);
 // Standard input as a stream of its own, read through the same rules as any file.
 std::FILE* OpenStandardInput();
 bool Seek(std::FILE* file, std::uint64_t offset);
+// Up to `size` bytes of a file at `offset`, as the disk gives them (no stream buffer
+// in between); fewer only at its end, -1 on an error.
+long long ReadAt(std::FILE* file, std::uint64_t offset, void* out, std::size_t size);
 // What was written to `file` is on the disk (fsync; FlushFileBuffers).
 bool Sync(std::FILE* file);
 // Cuts `file` to `size` bytes (what it holds is flushed first).

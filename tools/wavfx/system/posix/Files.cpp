@@ -89,6 +89,10 @@ std::string Resolved(const std::string& path) {
     return resolved;
 }
 
+long long ReadAt(std::FILE* file, std::uint64_t offset, void* out, std::size_t size) {
+    return velorik::sys::ReadFullyAt(DescriptorOf(file), offset, out, size);
+}
+
 bool Seek(std::FILE* file, std::uint64_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
 
 bool Sync(std::FILE* file) { return std::fflush(file) == 0 && velorik::sys::SyncFile(DescriptorOf(file)); }

@@ -86,6 +86,12 @@ std::FILE* OpenStandardInput() {
 
 bool Seek(std::FILE* file, std::uint64_t offset) { return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0; }
 
+long long ReadAt(std::FILE* file, std::uint64_t offset, void* out, std::size_t size) {
+    if (!Seek(file, offset)) return -1;
+    const std::size_t got = std::fread(out, 1, size, file);
+    return got < size && std::ferror(file) ? -1 : static_cast<long long>(got);
+}
+
 bool Sync(std::FILE* file) {
     if (std::fflush(file) != 0) return false;
     if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != 0) return true;
