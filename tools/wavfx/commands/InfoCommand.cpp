@@ -1,6 +1,10 @@
+#include <cmath>
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 #include "commands/Commands.h"
+#include "format/Loudness.h"
 #include "format/Samples.h"
 #include "io/Source.h"
 #include "repair/Repair.h"
@@ -26,9 +30,14 @@ std::string PeakValue(const WavLayout& layout, double value) {
 }
 
 // What info says of a file, once, for both its text and its JSON.
-Record Describe(const std::string& name, const WavLayout& layout, const Peaks& peaks, bool repairable) {
+// A level in dB, as JSON takes it (null for silence's -infinity).
+Value Decibels(double db) { return Value(db, "%.6f"); }
+
+Record Describe(const std::string& name, const WavLayout& layout, const Peaks& peaks, bool repairable,
+                const std::optional<Loudness>& loudness) {
     Record info;
-    info.Lines({"file", "format", "byte rate", "duration", "peak", "chunks", "layout", "data", "sizes", "repair"});
+    info.Lines({"file", "format", "byte rate", "duration", "peak", "loudness", "true peak", "chunks", "layout", "data", "sizes",
+                "repair"});
     info.Add("file", name).Show("file", Printable(name));
     info.Add("bytes", layout.fileSize).Show("file", " (" + std::to_string(layout.fileSize) + " bytes)");
     info.Add("form", layout.form).Add("format", layout.FormatName()).Show("format", layout.FormatName());
@@ -58,6 +67,22 @@ Record Describe(const std::string& name, const WavLayout& layout, const Peaks& p
     }
     info.Add("peak", peaks ? Value(fractions) : Value()).Show("peak", peakLine);
     info.Add("peakValue", peaks ? Value(values) : Value());
+    if (loudness) {
+        char lufs[64] = "nothing to measure (silence, or under 400 ms)";
+        if (loudness->lufs) std::snprintf(lufs, sizeof lufs, "%.1f LUFS (integrated, EBU R128)", *loudness->lufs);
+        info.Add("loudnessLufs", loudness->lufs ? Decibels(*loudness->lufs) : Value()).Show("loudness", lufs);
+        std::vector<Value> truePeaks;
+        std::string truePeakLine;
+        const std::size_t channels = loudness->truePeakDbtp.size();
+        for (std::size_t c = 0; c < channels; ++c) {
+            const double dbtp = loudness->truePeakDbtp[c];
+            char level[32] = "-inf dBTP";
+            if (std::isfinite(dbtp)) std::snprintf(level, sizeof level, "%.2f dBTP", dbtp);
+            truePeaks.push_back(Decibels(dbtp));
+            truePeakLine += (channels > 1 ? (c > 0 ? ", ch" : "ch") + std::to_string(c + 1) + " " : "") + level;
+        }
+        info.Add("truePeakDbtp", Value(truePeaks)).Show("true peak", truePeakLine).Wrap();
+    }
     info.Add("libraryLayout", layout.IsLibraryLayout())
         .Show("layout", layout.IsLibraryLayout() ? "the library's 44-byte layout"
                                                  : "another layout (wavfx distort clips the data chunk only and keeps the rest)");
@@ -85,7 +110,7 @@ Record Describe(const std::string& name, const WavLayout& layout, const Peaks& p
 
 // Shows one file, unless it cannot be read.
 // `before` goes out first: what separates it from the file shown before it.
-Status ShowFile(const std::string& name, bool json, const char* before) {
+Status ShowFile(const std::string& name, bool json, bool loudness, const char* before) {
     Source source;
     if (Status failure = source.Open(name)) return failure;
     auto layout = velorik::ReadWavLayout(source);
@@ -97,14 +122,19 @@ Status ShowFile(const std::string& name, bool json, const char* before) {
                        ""};
     source.StopKeeping();
     bool readFailed = false;
-    const auto peaks = ChannelPeaks(source, *layout, readFailed);
+    std::string why;
+    const auto format = SampleFormatOf(*layout, why);
+    std::unique_ptr<LoudnessMeter> meter;
+    if (loudness && format) meter = std::make_unique<LoudnessMeter>(*format, layout->sampleRate, layout->channelMask);
+    const auto peaks = ChannelPeaks(source, *layout, readFailed, meter.get());
     if (readFailed) return source.ReadFailed();
     // A stream is read once: what follows its samples is known only now.
     if (!layout->sized && peaks && !velorik::ReadChunksAfterData(source, *layout)) return source.ReadFailed();
     // What wavfx repair would do about sizes that do not match (a file only: it repairs in place).
     const bool repairable = layout->sized && (!layout->problems.empty() || layout->dataToEnd) &&
                             repair::PlanRepair(source).verdict == repair::Verdict::Repairable;
-    const Record info = Describe(name, *layout, peaks, repairable);
+    const Record info = Describe(name, *layout, peaks, repairable,
+                                 meter ? std::optional<Loudness>(meter->Result()) : std::nullopt);
     std::fputs(before, sys::Out());
     json ? WriteJson(sys::Out(), info) : WriteText(sys::Out(), info);
     return std::nullopt;
@@ -115,13 +145,14 @@ Status ShowFile(const std::string& name, bool json, const char* before) {
 int RunInfo(const Invocation& call) {
     const auto& files = call.Operands();
     if (files.empty()) return call.Usage("no FILE");
-    const bool json = call.Has("json"), array = json && files.size() > 1;
+    const bool json = call.Has("json"), array = json && files.size() > 1, loudness = call.Has("loudness");
+    if (loudness && !LoudnessMeter::Unavailable().empty()) return Fail("--loudness", LoudnessMeter::Unavailable());
     int status = 0;
     std::size_t shown = 0;  // text blocks are a blank line apart, an array's objects a comma
     if (array) std::fputs("[", sys::Out());
     for (const std::string& name : files) {
         const char* before = shown == 0 ? "" : array ? ",\n " : "\n";
-        const Status failure = ShowFile(name, json, before);
+        const Status failure = ShowFile(name, json, loudness, before);
         if (!failure) {
             ++shown;
             continue;

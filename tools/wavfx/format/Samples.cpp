@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "dsp/HardClip.h"
+#include "format/Loudness.h"
 #include "format/SampleFormat.h"
 #include "system/System.h"
 #include "riff/PcmHeader.h"
@@ -22,7 +23,7 @@ constexpr std::size_t ChunkBytes = 1 << 16, PeakChunkBytes = 1 << 20;
 }  // namespace
 
 std::optional<std::vector<ChannelPeak>> ChannelPeaks(velorik::ByteSource& source, velorik::WavLayout& layout,
-                                                     bool& readFailed) {
+                                                     bool& readFailed, LoudnessMeter* meter) {
     readFailed = false;
     std::string why;
     const auto format = SampleFormatOf(layout, why);
@@ -43,6 +44,7 @@ std::optional<std::vector<ChannelPeak>> ChannelPeaks(velorik::ByteSource& source
             return std::nullopt;
         }
         FoldRanges(format->coding, chunk.get(), static_cast<std::size_t>(got) / frame, ranges);
+        if (meter != nullptr) meter->Add(chunk.get(), static_cast<std::size_t>(got) / frame);
         done += static_cast<uint64_t>(got);
         left -= toEnd ? 0 : static_cast<uint64_t>(got);
         if (static_cast<std::size_t>(got) < want) break;

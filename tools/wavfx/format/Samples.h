@@ -11,6 +11,8 @@
 
 namespace wavfx {
 
+class LoudnessMeter;
+
 struct ChannelPeak {
     double fraction;  // of full scale
     double value;     // the largest magnitude in the format's own units (8-bit: of the byte minus 128)
@@ -18,8 +20,9 @@ struct ChannelPeak {
 // The peak of each channel, for every format wavfx reads; nullopt for other
 // formats, and on a read error (`readFailed` set). A source of unknown size
 // is read to the end of its samples, and `layout` then says how many there were.
+// With `meter`, the same samples are measured there too.
 std::optional<std::vector<ChannelPeak>> ChannelPeaks(velorik::ByteSource& source, velorik::WavLayout& layout,
-                                                     bool& readFailed);
+                                                     bool& readFailed, LoudnessMeter* meter = nullptr);
 
 // How many of the 16-bit samples in [offset, offset + size) of a file the library's clip at
 // `threshold` (its low 16 bits, signed) changes; nullopt on a read error.
