@@ -156,6 +156,19 @@ for entry in "${formats[@]}"; do
         "$(median "$name:info")" "$(ratio "$name:info" "$name:read")" "$(median "$name:plot")" \
         "$(ratio "$name:plot" "$name:read")" "$(median "$name:soxstat")" "$distort"
 done
+
+echo
+echo "Loudness and true peak of the s16 file: wavfx info --loudness against ffmpeg's ebur128=peak=true"
+declare -A ltimes
+for ((r = 0; r < runs; r++)); do
+    ltimes[wavfx]+="$(timed "$wavfx" info --loudness "$work/s16.wav") "
+    ltimes[ffmpeg]+="$(timed ffmpeg -nostdin -loglevel error -i "$work/s16.wav" -af ebur128=peak=true -f null -) "
+done
+lmedian() { tr ' ' '\n' <<<"${ltimes[$1]}" | grep . | stats | cut -d' ' -f1; }
+printf '| %-16s | %12s | %12s | %10s |\n' input "wavfx s" "ffmpeg s" "x ffmpeg"
+printf '|%s|%s|%s|%s|\n' ------------------ -------------- -------------- ------------
+printf '| %-16s | %12s | %12s | %10.2f |\n' "s16 48k stereo" "$(lmedian wavfx)" "$(lmedian ffmpeg)" \
+    "$(echo "$(lmedian wavfx) / $(lmedian ffmpeg)" | bc -l)"
 for entry in "${formats[@]}"; do rm -f "$work/${entry%%:*}.wav"; done
 
 echo
@@ -182,6 +195,8 @@ for ((r = 0; r < (runs < 3 ? runs : 3); r++)); do
         for n in 1 4 16; do
             rm -f "$out"; otimes[$name:wavfx:$n]+="$(timed "$wavfx" distort "$work/$name.wav" "$out" "$db" --oversample "$n") "
         done
+        rm -f "$out"
+        otimes[$name:wavfx:tp]+="$(timed "$wavfx" distort "$work/$name.wav" "$out" "$db" --oversample 16 --true-peak) "
         for n in 4 16; do
             otimes[$name:ffmpeg:$n]+="$(timed ffmpeg -nostdin -loglevel error -y -i "$work/$name.wav" \
                 -af "asoftclip=type=hard:threshold=$fraction:oversample=$n" "$out") "
@@ -189,18 +204,22 @@ for ((r = 0; r < (runs < 3 ? runs : 3); r++)); do
     done
 done
 omedian() { tr ' ' '\n' <<<"${otimes[$1]}" | grep . | stats | cut -d' ' -f1; }
-printf '| %-6s | %12s | %12s | %12s | %12s | %12s | %14s |\n' input "plain s" "--oversample 4" "ffmpeg 4" \
-    "--oversample 16" "ffmpeg 16" "16: x ffmpeg"
-printf '|%s|%s|%s|%s|%s|%s|%s|\n' -------- -------------- -------------- -------------- -------------- -------------- \
-    ----------------
+printf '| %-6s | %12s | %12s | %12s | %12s | %12s | %14s | %16s | %14s |\n' input "plain s" "--oversample 4" \
+    "ffmpeg 4" "--oversample 16" "ffmpeg 16" "16: x ffmpeg" "16 --true-peak" "x ffmpeg 16"
+printf '|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n' -------- -------------- -------------- -------------- -------------- \
+    -------------- ---------------- ------------------ ----------------
 for entry in "${cases[@]}"; do
     name=${entry%%:*}
-    printf '| %-6s | %12s | %12s | %12s | %12s | %12s | %14.2f |\n' "$name" "$(omedian "$name:wavfx:1")" \
-        "$(omedian "$name:wavfx:4")" "$(omedian "$name:ffmpeg:4")" "$(omedian "$name:wavfx:16")" \
-        "$(omedian "$name:ffmpeg:16")" "$(echo "$(omedian "$name:wavfx:16") / $(omedian "$name:ffmpeg:16")" | bc -l)"
+    printf '| %-6s | %12s | %12s | %12s | %12s | %12s | %14.2f | %16s | %14.2f |\n' "$name" \
+        "$(omedian "$name:wavfx:1")" "$(omedian "$name:wavfx:4")" "$(omedian "$name:ffmpeg:4")" \
+        "$(omedian "$name:wavfx:16")" "$(omedian "$name:ffmpeg:16")" \
+        "$(echo "$(omedian "$name:wavfx:16") / $(omedian "$name:ffmpeg:16")" | bc -l)" "$(omedian "$name:wavfx:tp")" \
+        "$(echo "$(omedian "$name:wavfx:tp") / $(omedian "$name:ffmpeg:16")" | bc -l)"
 done
 rss=$(/usr/bin/time -f %M "$wavfx" distort "$work/tone.wav" "$out" -12dB --oversample 16 -y 2>&1 >/dev/null | tail -1)
 echo "peak resident memory at --oversample 16: $rss KiB"
+rss=$(/usr/bin/time -f %M "$wavfx" distort "$work/tone.wav" "$out" -12dB --oversample 16 --true-peak -y 2>&1 >/dev/null | tail -1)
+echo "peak resident memory at --oversample 16 --true-peak: $rss KiB"
 rm -f "$work/tone.wav" "$work/pink.wav"
 
 echo

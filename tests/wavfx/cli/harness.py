@@ -1,6 +1,8 @@
 """The shared harness of wavfx's command-line tests, one file per command beside it: wavfx run as a
 person at a terminal runs it, files written as other tools write them, and a paced capture device
 made of ALSA's file plugin reading a FIFO that a thread fills in real time."""
+import ctypes
+import ctypes.util
 import json
 import math
 import os
@@ -22,6 +24,31 @@ COMMAND = os.environ.get("WAVFX_EMULATOR", "").split() + [WAVFX]
 # An emulator that cannot run this program here says so with 77: skipped, as ctest counts it.
 if os.environ.get("WAVFX_EMULATOR") and subprocess.run([*COMMAND, "--version"], capture_output=True).returncode == 77:
     raise SystemExit(77)
+
+
+EBUR128 = ctypes.util.find_library("ebur128")
+
+
+def ebur128(frames, rate):
+    """libebur128's integrated loudness (None where it measures none) and true peak per channel,
+    of float frames (one column per channel) in its default channel order."""
+    import numpy as np
+    lib = ctypes.CDLL(EBUR128)
+    lib.ebur128_init.restype = ctypes.c_void_p
+    lib.ebur128_init.argtypes = [ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+    lib.ebur128_add_frames_double.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t]
+    lib.ebur128_loudness_global.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_double)]
+    lib.ebur128_true_peak.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.POINTER(ctypes.c_double)]
+    lib.ebur128_destroy.argtypes = [ctypes.POINTER(ctypes.c_void_p)]
+    state = ctypes.c_void_p(lib.ebur128_init(frames.shape[1], rate, 5 | 49))  # EBUR128_MODE_I | _TRUE_PEAK
+    data = np.ascontiguousarray(frames, np.float64)
+    lib.ebur128_add_frames_double(state, data.ctypes.data, len(data))
+    lufs, peaks = ctypes.c_double(), [ctypes.c_double() for _ in range(frames.shape[1])]
+    lib.ebur128_loudness_global(state, ctypes.byref(lufs))
+    for channel, peak in enumerate(peaks):
+        lib.ebur128_true_peak(state, channel, ctypes.byref(peak))
+    lib.ebur128_destroy(ctypes.byref(state))
+    return (lufs.value if math.isfinite(lufs.value) else None), [peak.value for peak in peaks]
 
 
 def wav_of(data, channels=1, bits=16, rate=8000, coding=1, after=b""):

@@ -27,6 +27,38 @@ class InfoTest(WavfxCase):
             self.assertIn(words, result.stderr)
         self.assertEqual(run("--version", text=True).stdout.split()[:2], ["wavfx", "1.0.0.1"])
 
+    @unittest.skipUnless(shutil.which("ffmpeg"), "needs ffmpeg")
+    def test_loudness_is_libebur128s_with_the_channels_in_their_places(self):
+        import numpy as np
+        if os.environ.get("WAVFX_WINDOWS"):
+            result = run("info", "--loudness", self.path("none.wav"), text=True)
+            self.assertEqual((result.returncode, "libebur128" in result.stderr), (1, True))
+            return
+        # ffmpeg's files: its layouts' channel masks (5.1(side) puts the surrounds on SL and SR).
+        # Too short to gate (under 400 ms) and silence measure no loudness.
+        rows = [(8000, "mono", "pcm_u8", 3, 0.4), (44100, "stereo", "pcm_s16le", 3, 0.4),
+                (48000, "5.1(side)", "pcm_s24le", 3, 0.4), (96000, "5.1", "pcm_f32le", 2, 0.4),
+                (48000, "stereo", "pcm_s32le", 0.3, 0.4), (48000, "stereo", "pcm_f64le", 1, 0)]
+        for rate, layout, codec, seconds, level in rows:
+            with self.subTest(rate=rate, layout=layout, codec=codec):
+                made = subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                                       "anoisesrc=r=%d:a=%g:c=pink:d=%g:seed=7" % (rate, level, seconds), "-af",
+                                       "aformat=channel_layouts=%s,volume=0.7:eval=frame" % layout, "-c:a", codec,
+                                       self.path("in.wav")], capture_output=True)
+                self.assertEqual(made.returncode, 0, made.stderr)
+                raw = subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-i", self.path("in.wav"), "-f",
+                                      "f64le", "-"], capture_output=True).stdout
+                channels = {"mono": 1, "stereo": 2}.get(layout, 6)
+                lufs, peaks = ebur128(np.frombuffer(raw, "<f8").reshape(-1, channels), rate)
+                shown = json.loads(run("info", "--json", "--loudness", self.path("in.wav"), text=True).stdout)
+                if lufs is None:
+                    self.assertIsNone(shown["loudnessLufs"])
+                else:
+                    self.assertAlmostEqual(shown["loudnessLufs"], lufs, delta=0.1)
+                expected = [20 * math.log10(p) if p > 0 else None for p in peaks]
+                for ours, theirs in zip(shown["truePeakDbtp"], expected):
+                    self.assertTrue(ours == theirs or abs(ours - theirs) <= 0.2, (ours, theirs))
+
 
 if __name__ == "__main__":
     unittest.main()

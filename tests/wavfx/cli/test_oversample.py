@@ -1,6 +1,8 @@
-"""wavfx distort --oversample: tones clipped at several rates, formats and thresholds, their
-aliasing measured against the plain clip and against an ideal model (exact band-limited
-resampling by FFT, the same rounds), and the promises checked sample by sample."""
+"""wavfx distort --oversample and --true-peak: tones clipped at several rates, formats and
+thresholds, their aliasing measured against the plain clip and against an ideal model (exact
+band-limited resampling by FFT, the same rounds), their fundamental against the ideal clip's, the
+true peak by an exact interpolation and by libebur128's meter, and the promises checked sample by
+sample."""
 import numpy as np
 
 from harness import *  # noqa: F401,F403 (the shared harness)
@@ -67,6 +69,37 @@ def ideal(x, ceiling, factor):
     return np.clip(y, -ceiling, ceiling)
 
 
+def ideal_fundamental_db(rate, hz, ceiling):
+    """The ideal clip's fundamental: the tone clipped at 64 times the rate and band-limited exactly,
+    then projected in turn onto its own harmonics and onto the ceiling until the two agree."""
+    t = np.arange(rate * 64) / (rate * 64)
+    y = np.fft.irfft(np.fft.rfft(np.clip(np.sin(2 * np.pi * hz * t), -ceiling, ceiling))[:rate // 2 + 1] / 64, rate)
+    harmonics = np.arange(rate // 2 + 1) % hz == 0
+    for _ in range(200):
+        y = np.clip(np.fft.irfft(np.fft.rfft(y) * harmonics, rate), -ceiling, ceiling)
+    return fundamental_db(y, rate, hz)
+
+
+def exact_peak(y):
+    """The peak between the samples too: each channel interpolated exactly to 32 times the rate."""
+    padded = np.concatenate([np.zeros((4096, y.shape[1])), y, np.zeros((4096, y.shape[1]))])
+    n = len(padded)
+    spectrum = np.zeros((n * 16 + 1, y.shape[1]), complex)
+    spectrum[:n // 2 + 1] = np.fft.rfft(padded, axis=0)
+    return np.abs(np.fft.irfft(spectrum, n * 32, axis=0) * 32).max()
+
+
+def band_mix(rate=44100, seconds=4):
+    """Kick, snare noise, bass and a bright chord, stereo, peak at full scale."""
+    t = np.arange(rate * seconds) / rate
+    kick = np.sin(2 * np.pi * (50 + 100 * np.exp(-t % 0.5 * 30)) * t) * np.exp(-(t % 0.5) * 8)
+    snare = np.random.default_rng(1).standard_normal(len(t)) * np.exp(-((t + 0.25) % 0.5) * 20) * 0.5
+    chord = sum(0.15 * np.sin(2 * np.pi * f * t) for f in (1760, 2217, 2637, 3520, 5274))
+    mix = kick + snare + 0.5 * np.sin(2 * np.pi * 55 * t) + chord
+    mix = np.stack([mix, np.roll(mix, 7)], 1)
+    return mix / np.abs(mix).max()
+
+
 class OversampleTest(WavfxCase):
     def distort(self, source, name, threshold, *options):
         result = run("distort", source, self.path(name), threshold, "-y", *options, text=True)
@@ -84,6 +117,7 @@ class OversampleTest(WavfxCase):
             (44100, 1999, 16, "11626", 11626, 16, 40, 0.3),
             (48000, 3517, 24, "-6dB", 4204263, 16, 40, 0.3),
             (44100, 1999, 32, "0.35", float(np.float32(0.35)), 4, 25, 0.3),
+            (44100, 5003, 16, "-1dB", 29205, 16, 40, 0.7),
         ]
         for rate, hz, bits, threshold, ceiling, factor, gain, fall in rows:
             with self.subTest(rate=rate, hz=hz, bits=bits, factor=factor):
@@ -103,6 +137,44 @@ class OversampleTest(WavfxCase):
                 self.assertLessEqual(abs(fundamental_db(y, rate, hz) - fundamental_db(plain, rate, hz)), fall)
                 lags = [np.dot(np.roll(y, lag), plain) for lag in range(-3, 4)]
                 self.assertEqual(int(np.argmax(lags)) - 3, 0, "no delay")
+                # Holding the true peak keeps all of that, and the fundamental near the ideal clip's.
+                peak = samples(self.distort(self.path("in.wav"), "tp.wav", threshold, "--oversample", str(factor),
+                                            "--true-peak"), bits)[:, 0]
+                self.assertLessEqual(np.abs(peak).max(), ceiling)
+                self.assertGreaterEqual(np.abs(peak).max(), ceiling * 10 ** (-0.5 / 20))
+                self.assertTrue(plain_aliasing - aliasing_db(peak, rate, hz) >= gain)
+                self.assertEqual(int(np.argmax([np.dot(np.roll(peak, lag), plain) for lag in range(-3, 4)])), 3)
+                ideal_db = ideal_fundamental_db(rate, hz, ceiling / np.abs(x).max())
+                for clipped in (y, peak):
+                    self.assertLessEqual(abs(fundamental_db(clipped / np.abs(x).max(), rate, hz) - ideal_db), 0.3)
+
+    def test_the_true_peak_holds_between_the_samples(self):
+        speech, noise = ("/usr/share/sounds/alsa/%s.wav" % name for name in ("Front_Center", "Noise"))
+        # What to clip, its rate and format, and the options.
+        rows = [(speech, None, 16, ["--true-peak"]), (noise, None, 16, ["--true-peak", "--oversample", "16"]),
+                (band_mix(), 44100, 16, ["--true-peak"]), (band_mix(), 44100, 16, ["--true-peak", "--oversample", "2"]),
+                (band_mix(48000, 1), 48000, 24, ["--true-peak", "--oversample", "32"]),
+                (band_mix(8000, 2), 8000, 32, ["--true-peak"])]
+        for source, rate, bits, options in rows:
+            with self.subTest(source=source if rate is None else rate, bits=bits, options=options):
+                if rate is None:
+                    with wave.open(source) as f:
+                        rate, x = f.getframerate(), samples(source, 16, f.getnchannels())
+                    x = x / np.abs(x).max()
+                else:
+                    x = source
+                full = 2 ** (bits - 1) - 1 if bits < 32 else 1.0
+                frames = (x * full).astype("<f4") if bits == 32 else np.round(x * full).astype("<i4")
+                data = frames.view(np.uint8).reshape(-1, 4)[:, :3].tobytes() if bits == 24 else \
+                    frames.astype("<i2" if bits == 16 else "<f4").tobytes()
+                self.write("in.wav", wav_of(data, x.shape[1], bits, rate, 3 if bits == 32 else 1))
+                y = samples(self.distort(self.path("in.wav"), "out.wav", "-9dB", *options), bits, x.shape[1]) / full
+                ceiling = 10 ** (-9 / 20)
+                self.assertLessEqual(np.abs(y).max(), ceiling + 1 / full)
+                self.assertGreaterEqual(np.abs(y).max(), ceiling * 10 ** (-0.5 / 20), "the clip still reaches it")
+                self.assertLessEqual(exact_peak(y), ceiling * 10 ** (0.2 / 20), "exactly interpolated")
+                if EBUR128:
+                    self.assertLessEqual(max(ebur128(y, rate)[1]), ceiling * 10 ** (0.05 / 20), "by the BS.1770 meter")
 
     def test_what_no_clip_reaches_is_kept_bit_for_bit(self):
         # A quiet tone with one loud burst, on a channel beside a quiet one; a LIST chunk after the data.
@@ -141,20 +213,21 @@ class OversampleTest(WavfxCase):
 
     def test_pipes_and_batches_give_what_a_file_gives(self):
         tone_file(self.path("a.wav"), 44100, 1999, 24, seconds=0.5, channels=2)
-        single = self.read(os.path.basename(self.distort(self.path("a.wav"), "single.wav", "-9dB", "--oversample",
-                                                         "8")))
-        with open(self.path("a.wav"), "rb") as f:
-            piped = run("distort", "-", "-", "-9dB", "--oversample", "8", stdin=f).stdout
-        self.assertEqual(piped, single)
-        result = run("distort", "-t", "-9dB", self.path("a.wav"), "-o", self.path("many"), "--oversample", "8")
-        self.assertEqual(result.returncode, 0, result.stderr)
-        with open(os.path.join(self.path("many"), "a.wav"), "rb") as f:
-            self.assertEqual(f.read(), single)
+        for options in (["--oversample", "8"], ["--true-peak"]):
+            with self.subTest(options=options):
+                single = self.read(os.path.basename(self.distort(self.path("a.wav"), "single.wav", "-9dB", *options)))
+                with open(self.path("a.wav"), "rb") as f:
+                    piped = run("distort", "-", "-", "-9dB", *options, stdin=f).stdout
+                self.assertEqual(piped, single)
+                result = run("distort", "-t", "-9dB", self.path("a.wav"), "-o", self.path("many"), "-y", *options)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                with open(os.path.join(self.path("many"), "a.wav"), "rb") as f:
+                    self.assertEqual(f.read(), single)
 
     def test_factors_it_does_not_take_are_usage_errors(self):
         self.write("in.wav", wav_bytes([0, 30000, -30000, 5]))
         for options in (["--oversample", "3"], ["--oversample", "64"], ["--oversample", "0"], ["--oversample", "x"],
-                        ["--oversample", "4", "--raw"]):
+                        ["--oversample", "4", "--raw"], ["--true-peak", "--oversample", "1"], ["--true-peak", "--raw"]):
             with self.subTest(options=options):
                 result = run("distort", self.path("in.wav"), self.path("out.wav"), "100", *options, text=True)
                 self.assertEqual(result.returncode, 2, result.stderr)

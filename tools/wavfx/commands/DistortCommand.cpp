@@ -31,7 +31,7 @@ int DistortOneFile(const DistortOptions& options) {
     if (outcome.failure) return Report(*outcome.failure);
     if (held.failure) return Report(*held.failure);
     std::fputs(held.said.c_str(), toStdout ? stderr : sys::Out());
-    if (outcome.changed) std::fprintf(stderr, "wavfx: %s\n", ClipReport(outcome, options.oversample).c_str());
+    if (outcome.changed) std::fprintf(stderr, "wavfx: %s\n", ClipReport(outcome, options.oversampling).c_str());
     return 0;
 }
 
@@ -66,7 +66,7 @@ int DistortBatch(const DistortOptions& options, const std::vector<std::string>& 
     std::fprintf(stderr, "wavfx: %zu of %zu file(s) distorted into %s%s; %llu of %llu %s in them\n",
                  inputs.size() - failed - skipped, inputs.size(), Printable(dir).c_str(), others.c_str(),
                  static_cast<unsigned long long>(changed), static_cast<unsigned long long>(samples),
-                 Clipped(options.oversample).c_str());
+                 Clipped(options.oversampling).c_str());
     if (held.failure) return Report(*held.failure);
     return failed == 0 ? 0 : 1;
 }
@@ -89,13 +89,21 @@ int RunDistort(const Invocation& call) {
     }
     if (many ? inputs.empty() : inputs.size() != 2) return call.Usage(many ? "no IN to distort" : "IN and OUT expected");
     if (threshold.empty()) return call.Usage("no THRESHOLD");
+    Oversampling& oversampling = options.oversampling;
+    oversampling.truePeak = call.Has("true-peak");
     if (call.Has("oversample")) {
         long long factor = 0;
         if (!ParseInt(call.Value("oversample"), factor) || !IsOversamplingFactor(factor))
             return call.Usage("--oversample takes 1, 2, 4, 8, 16 or 32, not '" + call.Value("oversample") + "'");
         if (options.raw && factor > 1) return call.Usage("--raw is the library's literal pass: it does not oversample");
-        options.oversample = static_cast<unsigned>(factor);
+        if (oversampling.truePeak && factor == 1)
+            return call.Usage("--true-peak holds the ceiling between the samples: it needs --oversample 2 or more");
+        oversampling.factor = static_cast<unsigned>(factor);
+        if (oversampling.truePeak) oversampling.factor = std::max(oversampling.factor, velorik::dsp::OversampledClip::TruePeakLeast);
+    } else if (oversampling.truePeak) {
+        oversampling.factor = velorik::dsp::OversampledClip::TruePeakLeast;
     }
+    if (options.raw && oversampling.truePeak) return call.Usage("--raw is the library's literal pass: it holds no true peak");
     std::string error;
     if (options.raw) {
         if (!ParseInt(threshold, options.raw32) || options.raw32 < INT32_MIN || options.raw32 > INT32_MAX)

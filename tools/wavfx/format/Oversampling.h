@@ -14,9 +14,16 @@
 
 namespace wavfx {
 
+// How wavfx's own clip is done: at `factor` times the rate (1: the plain clip), and
+// with `truePeak` holding the ceiling between the samples too.
+struct Oversampling {
+    unsigned factor = 1;
+    bool truePeak = false;
+};
+
 class OversampledClipper {
 public:
-    OversampledClipper(const SampleFormat& format, const Ceiling& ceiling, unsigned factor);
+    OversampledClipper(const SampleFormat& format, const Ceiling& ceiling, const Oversampling& oversampling);
 
     // Takes `n` more bytes of samples; appends to `ready` what can be written now.
     void Push(const unsigned char* bytes, std::size_t n, std::vector<unsigned char>& ready);
@@ -31,7 +38,7 @@ private:
 
     SampleFormat format_;
     Ceiling ceiling_;
-    std::size_t frameBytes_, reach_;
+    std::size_t frameBytes_, reach_, block_;
     std::vector<std::unique_ptr<velorik::dsp::OversampledClip>> workers_;
     // Frames from `reach_` before the first not yet handed out (zeros before the
     // file's start), as fractions of full scale, one row per channel; and those
@@ -40,6 +47,8 @@ private:
     std::vector<unsigned char> held_;
     std::vector<float> scratch_;
     std::uint64_t changed_ = 0;
+    // Frames handed out so far, and all the file's once its end has come.
+    std::size_t handed_ = 0, total_ = SIZE_MAX;
 };
 
 // The oversampling factors `--oversample` takes.

@@ -48,8 +48,8 @@ Status DistortFile(const std::string& inName, Output& output, const DistortOptio
     // The library clips 16-bit samples plainly; wavfx clips the other formats, and oversamples.
     const Ceiling ceiling = CeilingFor(options.threshold, format ? format->coding : Coding::S16);
     PassResult pass =
-        format && (format->coding != Coding::S16 || options.oversample > 1)
-            ? RunOwnPass(input, *layout, *format, ceiling, options.oversample, output, progress)
+        format && (format->coding != Coding::S16 || options.oversampling.factor > 1)
+            ? RunOwnPass(input, *layout, *format, ceiling, options.oversampling, output, progress)
             : RunPass(input, layout ? &*layout : nullptr, output,
                       static_cast<int32_t>(options.raw ? options.raw32 : ceiling.limit), progress);
     if (pass.failure) return pass.failure;
@@ -73,13 +73,15 @@ void HoldingBack(HeldBack& held, Work&& work) {
 
 }  // namespace
 
-std::string Clipped(unsigned oversample) {
-    return oversample > 1 ? "samples changed by the clip at " + std::to_string(oversample) + " x the rate" : "samples clipped";
+std::string Clipped(const Oversampling& oversampling) {
+    if (oversampling.factor == 1) return "samples clipped";
+    return "samples changed by the clip at " + std::to_string(oversampling.factor) + " x the rate" +
+           (oversampling.truePeak ? ", the true peak held" : "");
 }
 
-std::string ClipReport(const Distorted& outcome, unsigned oversample) {
+std::string ClipReport(const Distorted& outcome, const Oversampling& oversampling) {
     if (!outcome.changed) return {};
-    return std::to_string(*outcome.changed) + " of " + std::to_string(outcome.samples) + " " + Clipped(oversample) +
+    return std::to_string(*outcome.changed) + " of " + std::to_string(outcome.samples) + " " + Clipped(oversampling) +
            (outcome.literal ? "" : " (the data chunk's; every other chunk kept as it was)");
 }
 

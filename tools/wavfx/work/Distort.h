@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "format/Oversampling.h"
 #include "format/SampleFormat.h"
 #include "io/Output.h"
 #include "report/Progress.h"
@@ -21,7 +22,7 @@ struct DistortOptions {
     Threshold threshold;
     Existing existing = Existing::Refuse;
     bool raw = false;
-    unsigned oversample = 1;  // 1: the plain clip
+    Oversampling oversampling;  // factor 1: the plain clip
 };
 
 // What became of one file.
@@ -51,8 +52,8 @@ Status DistortMany(const DistortOptions& options, const std::vector<std::string>
 std::vector<std::string> BatchOutputs(const std::vector<std::string>& inputs, const std::string& dir);
 
 // The words of the clip report: "N of M samples clipped...".
-std::string ClipReport(const Distorted& outcome, unsigned oversample);
+std::string ClipReport(const Distorted& outcome, const Oversampling& oversampling);
 // What the report counts: "samples clipped", or changed at N x the rate.
-std::string Clipped(unsigned oversample);
+std::string Clipped(const Oversampling& oversampling);
 
 }  // namespace wavfx

@@ -294,13 +294,13 @@ PassResult Piped(Source& input, const PassPlan& plan, const velorik::WavLayout* 
     return result;
 }
 
-// The input's samples through `sink`, clipped on the way, at `oversample` times
-// their rate where that is more than 1; a last partial sample as it is.
+// The input's samples through `sink`, clipped on the way as `oversampling` says;
+// a last partial sample as it is.
 bool ClipThrough(Source& input, const PassPlan& plan, const SampleFormat& format, const Ceiling& ceiling,
-                 unsigned oversample, std::FILE* sink, const Output& output, PassResult& result) {
+                 const Oversampling& oversampling, std::FILE* sink, const Output& output, PassResult& result) {
     std::vector<unsigned char> run(OwnRunBytes - OwnRunBytes % format.bytes), ready;
     std::optional<OversampledClipper> clipper;
-    if (oversample > 1) clipper.emplace(format, ceiling, oversample);
+    if (oversampling.factor > 1) clipper.emplace(format, ceiling, oversampling);
     // What the clipper hands back, a block behind what it was given.
     auto put = [&](const unsigned char* bytes, std::size_t n) {
         if (n == 0 || std::fwrite(bytes, 1, n, sink) == n) return true;  // nothing ready may be no buffer at all
@@ -352,7 +352,7 @@ PassPlan PlanPass(const velorik::WavLayout* layout, bool inputIsFile, bool libra
 }
 
 PassResult RunOwnPass(Source& input, const velorik::WavLayout& layout, const SampleFormat& format,
-                      const Ceiling& ceiling, unsigned oversample, Output& output, Progress* progress) {
+                      const Ceiling& ceiling, const Oversampling& oversampling, Output& output, Progress* progress) {
     PassPlan plan;
     plan.dataOffset = layout.dataOffset;
     if (layout.sized || !layout.dataToEnd) plan.sampleBytes = layout.dataSize;
@@ -363,7 +363,7 @@ PassResult RunOwnPass(Source& input, const velorik::WavLayout& layout, const Sam
     if (progress != nullptr && output.IsFile()) progress->Watch(output.Temporary());
     if (!WriteBefore(input, plan, sink, output, result)) return result;
     input.StopKeeping();
-    if (!ClipThrough(input, plan, format, ceiling, oversample, sink, output, result) ||
+    if (!ClipThrough(input, plan, format, ceiling, oversampling, sink, output, result) ||
         !WriteAfter(input, plan, Fed{}, sink, output, result))
         return result;
     if (file && std::fclose(file.release()) != 0) return WriteFailed(output);

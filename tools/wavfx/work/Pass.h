@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "format/Oversampling.h"
 #include "format/SampleFormat.h"
 #include "io/Output.h"
 #include "io/Source.h"
@@ -49,10 +50,9 @@ struct PassResult {
 // `output` has begun; committing it is the caller's.
 PassResult RunPass(Source& input, const velorik::WavLayout* layout, Output& output, std::int32_t threshold,
                    Progress* progress);
-// The same for samples of another format, or of any at `oversample` times
-// their rate (more than 1), clipped by wavfx at their own resolution as they
-// stream through, in runs; every other byte kept.
+// The same for samples of another format, or of any oversampled, clipped by wavfx
+// at their own resolution as they stream through, in runs; every other byte kept.
 PassResult RunOwnPass(Source& input, const velorik::WavLayout& layout, const SampleFormat& format,
-                      const Ceiling& ceiling, unsigned oversample, Output& output, Progress* progress);
+                      const Ceiling& ceiling, const Oversampling& oversampling, Output& output, Progress* progress);
 
 }  // namespace wavfx
