@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "dsp/ClipStream.h"
 #include "dsp/OversampledClip.h"
 #include "dsp/Spectrum.h"
 
@@ -49,6 +50,35 @@ TEST(OversampledClip, CorrectsOnlyWithinItsReachAndSettlesAToneAtItsCeiling) {
         EXPECT_NEAR(20 * std::log10(highest / ceiling), row.settles, row.truePeak ? 0.25 : 0.05);
         std::fill(window.begin(), window.end(), 0.2f);
         EXPECT_FALSE(clip.Correct(window.data(), count, correction.data())) << "nothing over the ceiling: no correction";
+    }
+}
+
+// A stream fed any sizes of push gives, Latency() later, what the block clip gives the whole file.
+TEST(ClipStream, GivesTheBlockClipLatencyLaterWhateverThePushes) {
+    for (const bool truePeak : {false, true}) {
+        SCOPED_TRACE(truePeak);
+        const float ceiling = 0.3f;
+        velorik::dsp::OversampledClip block(16, ceiling, truePeak);
+        velorik::dsp::ClipStream stream(16, ceiling, truePeak, 64);
+        stream.Reset(0);  // the audio starts here
+        const std::size_t reach = block.Reach(), count = 6000, latency = stream.Latency();
+        std::vector<float> window(count + 2 * reach, 0.0f), correction(count);
+        for (std::size_t i = 0; i < 4000; ++i)  // a tone and a noisy burst, then silence
+            window[reach + i] = static_cast<float>(0.8 * std::sin(0.31 * i) + (i / 700 % 2 ? 0.3 * std::sin(i * i * 0.7) : 0.0));
+        block.Correct(window.data(), count, correction.data(), {reach, SIZE_MAX});
+        std::vector<float> out;
+        const float *clipped = nullptr, *input = nullptr;
+        for (std::size_t fed = 0, n = 1; fed < count + latency; fed += n, n = n % 64 + 7) {
+            n = std::min(n, count + latency - fed);
+            std::vector<float> in(n, 0.0f);
+            for (std::size_t j = 0; j < n; ++j) in[j] = fed + j < count ? window[reach + fed + j] : 0.0f;
+            stream.Push(in.data(), n, clipped, input);
+            out.insert(out.end(), clipped, clipped + n);
+        }
+        double worst = 0;
+        for (std::size_t i = 0; i < count; ++i)
+            worst = std::max(worst, std::fabs(double{out[latency + i]} - (window[reach + i] + correction[i])));
+        EXPECT_LT(worst, 1e-6);
     }
 }
 

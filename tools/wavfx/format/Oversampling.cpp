@@ -14,7 +14,7 @@ namespace {
 // Frames clipped at a time: long enough that the context either side costs
 // little (a few times the reach), short enough that each rate's signal stays
 // in the core's cache.
-constexpr std::size_t BlockFrames = 8192, ReachesPerBlock = 8;
+constexpr std::size_t BlockFrames = 32768, ReachesPerBlock = 16;
 // What the filters see of a sample beyond full scale: a float file may hold
 // anything, and an infinity would turn the sums into NaN.
 constexpr float Bound = 64.0f;
