@@ -223,6 +223,17 @@ echo "peak resident memory at --oversample 16 --true-peak: $rss KiB"
 rm -f "$work/tone.wav" "$work/pink.wav"
 
 echo
+echo "LV2 plug-in, stereo at 48 kHz in 64-frame blocks, a tone clipped throughout at -12 dB: its latency,"
+echo "the share of one core it takes in real time, and its slowest block against the block's duration"
+printf '| %-26s | %14s | %16s | %14s |\n' "oversample, true peak" "latency frames" "share of a core" "slowest block"
+printf '|%s|%s|%s|%s|\n' ---------------------------- ---------------- ------------------ ----------------
+"$bin/bench/bench_plugin_cost" "$bin/plugins/lv2/bundles/velorik-clip.lv2/velorik-clip.so" 1:0 4:0 16:0 8:1 16:1 32:1 |
+    while read -r setting latency cpu worst; do
+        printf '| %-26s | %14s | %14.2f %% | %12.0f %% |\n' "${setting%%:*}, $([ "${setting#*:}" = 1 ] && echo on || echo off)" \
+            "$latency" "$(echo "$cpu * 100" | bc -l)" "$(echo "$worst * 100" | bc -l)"
+    done
+
+echo
 echo "Peak resident memory of wavfx distort (ffmpeg's layout)"
 printf '| %-10s | %12s |\n' "input" "peak RSS KiB"
 printf '|%s|%s|\n' "------------" "--------------"

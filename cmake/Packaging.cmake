@@ -16,6 +16,13 @@ if(NOT WIN32)
     RENAME wavfx COMPONENT Tools)
 endif()
 
+# The LV2 bundle where Debian's hosts look: <prefix>/lib/lv2, the same on every architecture.
+if(TARGET velorik_clip)
+  install(TARGETS velorik_clip LIBRARY DESTINATION lib/lv2/velorik-clip.lv2 COMPONENT Plugin)
+  install(FILES ${VWD_LV2_BUNDLE}/manifest.ttl ${VWD_LV2_BUNDLE}/velorik-clip.ttl
+    DESTINATION lib/lv2/velorik-clip.lv2 COMPONENT Plugin)
+endif()
+
 set(VWD_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/VelorikWAVDistortion)
 install(EXPORT VelorikWAVDistortionTargets NAMESPACE VelorikWAVDistortion::
   DESTINATION ${VWD_CMAKE_DIR} COMPONENT Development)

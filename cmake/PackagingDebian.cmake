@@ -1,7 +1,9 @@
-# Three Debian packages: libvelorikwavdistortion1, libvelorikwavdistortion-dev, wavfx.
+# Four Debian packages: libvelorikwavdistortion1, libvelorikwavdistortion-dev, wavfx and
+# velorik-clip-lv2.
 set(VWD_DEB_RUNTIME libvelorikwavdistortion${PROJECT_VERSION_MAJOR})
 set(VWD_DEB_VERSION ${PROJECT_VERSION}-1)
-set(VWD_DEB_PACKAGES Runtime ${VWD_DEB_RUNTIME} Development libvelorikwavdistortion-dev Tools wavfx)
+set(VWD_DEB_PACKAGES Runtime ${VWD_DEB_RUNTIME} Development libvelorikwavdistortion-dev Tools wavfx
+  Plugin velorik-clip-lv2)
 
 # What every Debian package carries: its copyright and its changelog (wavfx's manual
 # page and completion are installed with it, in tools/wavfx).
@@ -28,7 +30,7 @@ endwhile()
 set(CPACK_GENERATOR DEB)
 # Each package's own first description line is its synopsis; no shared one goes before it.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
-set(CPACK_COMPONENTS_ALL Runtime Development Tools)
+set(CPACK_COMPONENTS_ALL Runtime Development Tools Plugin)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -44,6 +46,7 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PLUGIN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${VWD_DEB_RUNTIME} (= ${VWD_DEB_VERSION})")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${VWD_DEB_RUNTIME} (= ${VWD_DEB_VERSION})")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "hard-clip distortion and a sound recorder for 16-bit PCM WAV files
@@ -59,3 +62,8 @@ set(CPACK_COMPONENT_TOOLS_DESCRIPTION "command-line WAV distortion, recording an
 wavfx clips 16-bit PCM WAV files of any chunk layout, records from ALSA
 capture devices in whole seconds, and shows the format, chunks and peak
 levels of WAV files, through the VelorikWAVDistortion library.")
+set(CPACK_COMPONENT_PLUGIN_DESCRIPTION "hard clip that holds its ceiling without aliasing (LV2 plug-in)
+Velorik Clip, mono and stereo, for LV2 hosts such as Ardour, Carla,
+Qtractor and ffmpeg's lv2 filter: a hard clip done at up to 32 times the
+sample rate, its peaks settled at the ceiling, optionally the true peak
+(ITU-R BS.1770) too. Real-time safe; the latency it reports is exact.")

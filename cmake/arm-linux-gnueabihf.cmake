@@ -9,3 +9,5 @@ set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabihf)
 # architecture) under /: the cross toolchain's private libc copy crashes qemu-user
 # as soon as a program starts a thread.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /)
+# pkg-config reads the target's multiarch .pc files (libebur128), not the build machine's.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/arm-linux-gnueabihf/pkgconfig:/usr/share/pkgconfig)

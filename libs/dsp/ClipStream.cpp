@@ -90,13 +90,11 @@ ClipStream::ClipStream(unsigned factor, float ceiling, bool truePeak, std::size_
     if (truePeak) {
         signal = FadeTheTop(signal);
         for (int round = 0; round < TruePeakRounds; ++round)
-            signal = ModelRound(signal, round == 0, round == 0 ? ceiling : ceiling * TruePeakLevel,
-                                round == 0 ? 1.0f : TruePeakWeight);
+            signal = ModelRound(signal, round == 0, round == 0 ? 1.0f : TruePeakLevel, round == 0 ? 1.0f : TruePeakWeight);
         for (int round = 0; round < MeterRounds; ++round) signal = MeterRound(signal);
     } else {
         for (int round = 0; round < Rounds; ++round)
-            signal = ModelRound(signal, round == 0, round == 0 ? ceiling : ceiling * SettleLevel,
-                                round == 0 ? 1.0f : SettleWeight);
+            signal = ModelRound(signal, round == 0, round == 0 ? 1.0f : SettleLevel, round == 0 ? 1.0f : SettleWeight);
     }
     final_ = signal;
     Reads(input_, signals_[final_].lag, 0);  // given back beside the result
@@ -139,7 +137,7 @@ std::size_t ClipStream::Filter(std::size_t in, const Taps& taps) {
     return out;
 }
 
-// One round: up, clip what the gate allows of what passes `level`, down, and add
+// One round: up, clip what the gate allows of what passes `level` (of the ceiling), down, and add
 // `weight` times the band-limited excess to the signal.
 std::size_t ClipStream::ModelRound(std::size_t in, bool first, float level, float weight) {
     std::size_t gate = None, concerned = None;
@@ -174,7 +172,7 @@ std::size_t ClipStream::ModelRound(std::size_t in, bool first, float level, floa
 // away, kept within the band.
 std::size_t ClipStream::MeterRound(std::size_t in) {
     const std::size_t read = Filter(in, meter_);
-    steps_.push_back({Kind::Excess, read, read, None, None, nullptr, ceiling_ * MeterLevel});
+    steps_.push_back({Kind::Excess, read, read, None, None, nullptr, MeterLevel});
     const std::size_t step = Filter(Filter(read, adjoint_), top_);
     const std::size_t out = NewSignal(1, signals_[step].lag);
     Reads(in, signals_[out].lag, 0);
@@ -278,7 +276,7 @@ void ClipStream::Run(const Step& step) {
             }
             break;
         case Kind::Excess: {
-            const float level = step.level;
+            const float level = ceiling_ * step.level;
             const float* gate = step.gate == None ? nullptr : At(step.gate, 0, lag, 0);
             for (auto& phase : out.phases) {
                 float* v = phase.data() + out.now;

@@ -46,6 +46,8 @@ public:
     ClipStream(unsigned factor, float ceiling, bool truePeak, std::size_t hop);
 
     std::size_t Hop() const { return hop_; }
+    // A new ceiling, from the next push on; nothing else changes.
+    void SetCeiling(float ceiling) { ceiling_ = ceiling; }
     // How many samples the clipped signal lags the input: how far ahead the clip looks.
     std::size_t Latency() const { return signals_[final_].lag; }
 
@@ -76,7 +78,7 @@ private:
         Kind kind;
         std::size_t in, out, other = None, gate = None;
         const Taps* taps = nullptr;
-        float level = 0.0f, weight = 0.0f;
+        float level = 0.0f, weight = 0.0f;  // level: a fraction of the ceiling
         bool first = false;
     };
 

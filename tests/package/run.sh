@@ -14,7 +14,7 @@ expected=$(printf "$header\144\000\234\377" | od -An -tx1)
 same() { [ "$(od -An -tx1 "$1")" = "$expected" ] || { echo "unexpected bytes in $1"; exit 1; }; }
 
 echo "== Debian packages"
-packages=(libvelorikwavdistortion1 libvelorikwavdistortion-dev wavfx)
+packages=(libvelorikwavdistortion1 libvelorikwavdistortion-dev wavfx velorik-clip-lv2)
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$dist"/*.deb >/dev/null
 installed=$(dpkg -L "${packages[@]}" | while read -r f; do [ -d "$f" ] || echo "$f"; done)
 [ "$(pkg-config --modversion VelorikWAVDistortion)" = 1.0.0.1 ]
@@ -26,6 +26,10 @@ cmake -S "$here/../install/consumer" -B cmake-consumer >/dev/null && cmake --bui
 ./cmake-consumer/consumer in.wav out-cmake.wav && same out-cmake.wav
 /usr/bin/wavfx demo >/dev/null && /usr/bin/wavfx info wavfx-demo/recording.wav | grep -q "match the file"
 [ -f /usr/share/man/man1/wavfx.1.gz ] && [ -f /usr/share/bash-completion/completions/wavfx ]
+# The plug-in where hosts look, run by one.
+env -u LV2_PATH lv2ls | grep -qx urn:velorik:clip:stereo
+env -u LV2_PATH lv2apply -i wavfx-demo/recording.wav -o plugged.wav urn:velorik:clip:mono
+/usr/bin/wavfx info plugged.wav | grep -q "match the file"
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${packages[@]}" >/dev/null
 for f in $installed; do [ ! -e "$f" ] && [ ! -L "$f" ] || { echo "left behind: $f"; exit 1; }; done
 if dpkg-query -W "${packages[@]}" 2>/dev/null | grep -q .; then echo "still known to dpkg"; exit 1; fi
