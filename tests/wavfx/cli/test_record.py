@@ -270,8 +270,9 @@ class SoundServerRoutesTest(unittest.TestCase):
                             self.assertEqual(proc.returncode, 0, err)
                             stops.append(took)
                 # Wherever the signal lands: no sleep that it only shortens (that makes a sawtooth over
-                # the phases), and soon (a sanitized build spends its exit checking for leaks).
-                self.assertLess(max(stops) - min(stops), 0.03, stops)
+                # the phases, four of five stops spread over 60 ms or more), and soon (a sanitized build
+                # spends its exit checking for leaks). One stop may meet a busy machine.
+                self.assertLess(sorted(stops)[-2] - min(stops), 0.03, stops)
                 self.assertLess(sorted(stops)[len(stops) // 2], 0.15 if os.environ.get("WAVFX_SANITIZED") else 0.05, stops)
             finally:
                 server.close()
