@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the release preset and prints one table: the distortion pass against a
-# plain copy of the same file (the limit) and against the tools a user might
-# pick instead, peak memory by file size, the clip kernel, and the recorder's cost.
+# Builds the release preset, measures, and writes docs/performance.md (printing it
+# too): the distortion pass against a plain copy of the same file (the limit) and
+# against the tools a user might pick instead, every format, the oversampled clip,
+# loudness, the plug-in, peak memory by file size, the clip kernel, and the
+# recorder's cost.
 #   bench/run.sh            100 MB input, 7 interleaved runs
 #   bench/run.sh --large    also a 1 GB input
 #   RUNS=N bench/run.sh     N runs per row
@@ -51,6 +53,15 @@ PY
 stats() { sort -n | awk '{v[NR]=$1} END {m=(NR%2)?v[(NR+1)/2]:(v[NR/2]+v[NR/2+1])/2; printf "%.4f %.4f\n", m, v[NR]-v[1]}'; }
 now() { date +%s.%N; }
 timed() { local t0; t0=$(now); "$@" >/dev/null 2>&1; echo "$(now) - $t0" | bc -l; }
+# A section of the page: its heading, then paragraphs, each line given one.
+section() { printf '\n## %s\n' "$1"; shift; for line in "$@"; do printf '\n%s\n' "$line"; done; echo; }
+
+exec > >(tee docs/performance.md)
+echo "# Performance"
+echo
+echo "Written by \`bench/run.sh\` on $(date -u +%F) on this machine: $(nproc) cores," \
+    "$(lscpu | sed -n 's/^Model name: *//p' | head -1), $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo)," \
+    "Linux $(uname -r). Medians of interleaved runs. Run it again to measure another machine: it rewrites this page."
 
 declare -A times
 rows=(dd wavfx inprocess wavfx_ffmpeg wavfx_pipe)
@@ -79,7 +90,7 @@ for ((r = 0; r < runs; r++)); do
     done
 done
 
-echo "Distortion of a ${size_mb} MB 16-bit mono WAV on $(basename "$base"), $runs interleaved runs ($(date -u +%F))"
+section "Distortion" "A ${size_mb} MB 16-bit mono WAV on $(basename "$base"), $runs interleaved runs."
 printf '| %-34s | %10s | %10s | %8s |\n' "command" "median s" "spread s" "x dd"
 printf '|%s|%s|%s|%s|\n' "------------------------------------" "------------" "------------" "----------"
 read -r dd_median _ < <(tr ' ' '\n' <<<"${times[dd]}" | grep . | stats)
@@ -98,9 +109,8 @@ for row in "${rows[@]}"; do
     printf '| %-34s | %10s | %10s | %8.2f |\n' "$label" "$median" "$spread" "$(echo "$median / $dd_median" | bc -l)"
 done
 
-echo
 cores=$(nproc)
-echo "Batch distortion: 32 files of 8 MiB, -j 1 against -j $cores, $runs interleaved runs"
+section "Batch distortion" "32 files of 8 MiB, -j 1 against -j $cores, $runs interleaved runs."
 mkdir -p "$work/batch"
 for k in $(seq -w 1 32); do make_wav "$work/batch/take$k.wav" 8; done
 declare -A batch
@@ -116,11 +126,11 @@ read -r all _ < <(tr ' ' '\n' <<<"${batch[$cores]}" | grep . | stats)
 printf '| %-10s | %10s |\n' "jobs" "median s"
 printf '|%s|%s|\n' "------------" "------------"
 printf '| %-10s | %10s |\n' "-j 1" "$one" "-j $cores" "$all"
+echo
 printf 'speed-up with -j %s: %.2f x\n' "$cores" "$(echo "$one / $all" | bc -l)"
 
-echo
-echo "Every PCM format: about 100 MB of noise each (sox), $runs interleaved runs"
-echo "distort -6dB against a plain copy (dd bs=64K) and sox; info and plot against reading the file (dd bs=64K of=/dev/null)"
+section "Every PCM format" "About 100 MB of noise each (sox), $runs interleaved runs: \`distort -6dB\` against a plain copy\
+ (\`dd bs=64K\`) and sox; \`info\` and \`plot\` against reading the file (\`dd bs=64K of=/dev/null\`)."
 declare -A ftimes
 formats=(u8:"-b 8" s16:"-b 16" s24:"-b 24" s32:"-b 32" f32:"-e floating-point -b 32" f64:"-e floating-point -b 64")
 for entry in "${formats[@]}"; do
@@ -157,8 +167,7 @@ for entry in "${formats[@]}"; do
         "$(ratio "$name:plot" "$name:read")" "$(median "$name:soxstat")" "$distort"
 done
 
-echo
-echo "Loudness and true peak of the s16 file: wavfx info --loudness against ffmpeg's ebur128=peak=true"
+section "Loudness" "Integrated loudness and true peak of the s16 file: \`wavfx info --loudness\` against ffmpeg's \`ebur128=peak=true\`."
 declare -A ltimes
 for ((r = 0; r < runs; r++)); do
     ltimes[wavfx]+="$(timed "$wavfx" info --loudness "$work/s16.wav") "
@@ -171,9 +180,8 @@ printf '| %-16s | %12s | %12s | %10.2f |\n' "s16 48k stereo" "$(lmedian wavfx)" 
     "$(echo "$(lmedian wavfx) / $(lmedian ffmpeg)" | bc -l)"
 for entry in "${formats[@]}"; do rm -f "$work/${entry%%:*}.wav"; done
 
-echo
-echo "Oversampled clip: 5 minutes of 48 kHz stereo 16-bit, against ffmpeg's asoftclip=type=hard:oversample=N"
-echo "(a tone clipped throughout, and pink noise with only its peaks clipped), $(( runs < 3 ? runs : 3 )) interleaved runs"
+section "Oversampled clip" "5 minutes of 48 kHz stereo 16-bit, against ffmpeg's \`asoftclip=type=hard:oversample=N\` at the same level:\
+ a 3517 Hz tone clipped throughout at -12 dB, and pink noise with only its peaks clipped at -3 dB; $(( runs < 3 ? runs : 3 )) interleaved runs."
 declare -A otimes
 python3 - "$work/tone.wav" <<'PY'
 import math, struct, sys
@@ -217,14 +225,14 @@ for entry in "${cases[@]}"; do
         "$(echo "$(omedian "$name:wavfx:tp") / $(omedian "$name:ffmpeg:16")" | bc -l)"
 done
 rss=$(/usr/bin/time -f %M "$wavfx" distort "$work/tone.wav" "$out" -12dB --oversample 16 -y 2>&1 >/dev/null | tail -1)
+echo
 echo "peak resident memory at --oversample 16: $rss KiB"
 rss=$(/usr/bin/time -f %M "$wavfx" distort "$work/tone.wav" "$out" -12dB --oversample 16 --true-peak -y 2>&1 >/dev/null | tail -1)
 echo "peak resident memory at --oversample 16 --true-peak: $rss KiB"
 rm -f "$work/tone.wav" "$work/pink.wav"
 
-echo
-echo "LV2 plug-in, stereo at 48 kHz in 64-frame blocks, a tone clipped throughout at -12 dB: its latency,"
-echo "the share of one core it takes in real time, and its slowest block against the block's duration"
+section "LV2 plug-in" "Stereo at 48 kHz in 64-frame blocks, a tone clipped throughout at -12 dB: its latency, the share of one\
+ core it takes in real time, and its slowest block against the block's duration."
 printf '| %-26s | %14s | %16s | %14s |\n' "oversample, true peak" "latency frames" "share of a core" "slowest block"
 printf '|%s|%s|%s|%s|\n' ---------------------------- ---------------- ------------------ ----------------
 "$bin/bench/bench_plugin_cost" "$bin/plugins/lv2/bundles/velorik-clip.lv2/velorik-clip.so" 1:0 4:0 16:0 8:1 16:1 32:1 |
@@ -233,8 +241,7 @@ printf '|%s|%s|%s|%s|\n' ---------------------------- ---------------- ---------
             "$latency" "$(echo "$cpu * 100" | bc -l)" "$(echo "$worst * 100" | bc -l)"
     done
 
-echo
-echo "Peak resident memory of wavfx distort (ffmpeg's layout)"
+section "Memory" "Peak resident memory of \`wavfx distort\` (ffmpeg's layout)."
 printf '| %-10s | %12s |\n' "input" "peak RSS KiB"
 printf '|%s|%s|\n' "------------" "--------------"
 sizes=(1 100); $large && sizes+=(1024)
@@ -245,13 +252,12 @@ for mib in "${sizes[@]}"; do
     rm -f "$work/m.wav" "$work/m-out.wav"
 done
 
-echo
-echo "Clip kernel (one 32 KiB run) against memcpy of the same buffer"
+section "Clip kernel" "One 32 KiB run against memcpy of the same buffer (Google Benchmark)."
+printf '| %-12s | %11s |\n|%s|%s|\n' kernel time -------------- -------------
 "$bin/bench/bench_clip_kernel" --benchmark_min_time=0.2 2>/dev/null | grep -E '^(Clip|Memcpy)' |
     awk '{printf "| %-12s | %8s ns |\n", $1, $2}'
 
-echo
-echo "Recorder: CPU per second of audio (each block and its header synced), syncs per block, stop latency"
+section "Recorder" "CPU per second of audio (each block and its header synced), syncs per block, stop latency."
 cat >"$work/asound.conf" <<CONF
 pcm.!default { type file slave.pcm { type null } file "/dev/null" infile "/dev/zero" format "raw" }
 CONF
