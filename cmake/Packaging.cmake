@@ -1,6 +1,7 @@
-# Install rules in three parts, as Debian splits a library: Runtime (the shared
+# Install rules in parts, as Debian splits a library: Runtime (the shared
 # library), Development (header, link library, CMake package, pkg-config file,
-# on Windows the import libraries and the .def) and Tools (wavfx). CPack makes
+# section-3 pages, on Windows the import libraries and the .def), Tools (wavfx)
+# and Plugin (the LV2 bundle). CPack makes
 # Debian packages of them on Linux and a zip on Windows (./run package).
 include(CMakePackageConfigHelpers)
 
@@ -14,6 +15,20 @@ if(NOT WIN32)
   install(FILES ${PROJECT_BINARY_DIR}/tools/wavfx/wavfx.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tools)
   install(FILES ${PROJECT_BINARY_DIR}/tools/wavfx/wavfx.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
     RENAME wavfx COMPONENT Tools)
+endif()
+
+# The library's section-3 pages, in the development package as Debian's libraries ship them.
+if(NOT WIN32)
+  set(VWD_MAN3)
+  foreach(page WAVDistortion.3 SoundRecorderStart.3 SoundRecorderStop.3)
+    add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man3/${page}.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man3
+      COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/docs/man/${page} > ${PROJECT_BINARY_DIR}/man3/${page}.gz
+      DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page})
+    list(APPEND VWD_MAN3 ${PROJECT_BINARY_DIR}/man3/${page}.gz)
+  endforeach()
+  add_custom_target(library_manual ALL DEPENDS ${VWD_MAN3})
+  install(FILES ${VWD_MAN3} DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT Development)
 endif()
 
 # The LV2 bundle where Debian's hosts look: <prefix>/lib/lv2, the same on every architecture.

@@ -26,6 +26,10 @@ cmake -S "$here/../install/consumer" -B cmake-consumer >/dev/null && cmake --bui
 ./cmake-consumer/consumer in.wav out-cmake.wav && same out-cmake.wav
 /usr/bin/wavfx demo >/dev/null && /usr/bin/wavfx info wavfx-demo/recording.wav | grep -q "match the file"
 [ -f /usr/share/man/man1/wavfx.1.gz ] && [ -f /usr/share/bash-completion/completions/wavfx ]
+# What a host developer types: man 3 WAVDistortion, and the stop through its link page.
+for page in WAVDistortion SoundRecorderStart SoundRecorderStop; do
+    MANWIDTH=80 man 3 "$page" 2>&1 | grep -q "^NAME" || { echo "man 3 $page shows no page"; exit 1; }
+done
 # The plug-in where hosts look, run by one.
 env -u LV2_PATH lv2ls | grep -qx urn:velorik:clip:stereo
 env -u LV2_PATH lv2apply -i wavfx-demo/recording.wav -o plugged.wav urn:velorik:clip:mono

@@ -1,7 +1,9 @@
 """The LV2 plug-in in hosts: our own lilv host (blocks of every size, controls changed while it
 runs, heap calls counted inside run()), lv2apply and ffmpeg's lv2 filter; its output against wavfx's
 offline clip of the same float samples, delayed by the latency it reports."""
+import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -91,7 +93,10 @@ class PluginTest(WavfxCase):
                 self.assert_delayed(np.frombuffer(data[at + 8:at + 8 + x.size * 4], "<f4").reshape(x.shape), theirs,
                                     latency)
         bundle = BUNDLE
-        schemas = [os.path.join(d, f) for d, _, fs in os.walk("/usr/lib/lv2") for f in fs if f.endswith(".ttl")]
+        # LV2's own specifications and schemas only: other plug-ins installed beside them have errors of their own.
+        specifications = [d for d in glob.glob("/usr/lib/lv2/*.lv2")
+                          if re.search(r"lv2:Specification|owl:Ontology", open(os.path.join(d, "manifest.ttl")).read())]
+        schemas = [os.path.join(d, f) for d in specifications for f in os.listdir(d) if f.endswith(".ttl")]
         checked = subprocess.run(["sord_validate", *schemas, *(os.path.join(bundle, f) for f in os.listdir(bundle)
                                                               if f.endswith(".ttl"))], capture_output=True, text=True)
         self.assertIn("Found 0 errors", checked.stdout + checked.stderr)

@@ -1,10 +1,10 @@
-"""wavfx help, manual page, completion and README made from the command table."""
+"""wavfx help, manual page, completion and docs/wavfx.md made from the command table."""
 from harness import *  # noqa: F401,F403 (the shared harness)
 
 
 class HelpTest(WavfxCase):
     @unittest.skipUnless(os.environ.get("WAVFX_MADE"), "needs the build's manual page and completion")
-    def test_help_manual_completion_and_readme_follow_the_command_table(self):
+    def test_help_manual_completion_and_markdown_follow_the_command_table(self):
         import tomllib
         cli = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools", "wavfx", "cli")
         with open(os.path.join(cli, "commands.toml"), "rb") as f:
@@ -48,10 +48,10 @@ class HelpTest(WavfxCase):
         self.assertEqual(complete("wavfx record --device="), ["mic"])
         self.assertEqual(complete(self.path("fake") + " record -D hw:CARD=X,"), ["X,DEV=0"], "what bash has not split")
         self.assertEqual(complete("wavfx distort -t 5 -o "), [], "folders: bash's own completion")
-        readme = subprocess.run([sys.executable, os.path.join(cli, "generate.py"), os.path.join(cli, "commands.toml"),
-                                 "--readme", os.path.join(cli, "..", "..", "..", "README.md"), "--check"],
-                                capture_output=True, text=True)
-        self.assertEqual(readme.returncode, 0, readme.stderr)
+        manual_page = subprocess.run([sys.executable, os.path.join(cli, "generate.py"), os.path.join(cli, "commands.toml"),
+                                      "--markdown", os.path.join(cli, "..", "..", "..", "docs", "wavfx.md"), "--check"],
+                                     capture_output=True, text=True)
+        self.assertEqual(manual_page.returncode, 0, manual_page.stderr)
 
 
 if __name__ == "__main__":

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Makes wavfx's dispatch table and help texts (C++), its manual page (roff),
-its bash completion and the README's command reference from commands.toml.
+its bash completion and its manual as Markdown (docs/wavfx.md) from commands.toml.
 
   generate.py TABLE --version V --cxx F --man F --completion F
-  generate.py TABLE --readme README.md [--check]
+  generate.py TABLE --markdown docs/wavfx.md [--check]
 """
 import argparse
 import os
@@ -13,8 +13,6 @@ import textwrap
 import tomllib
 
 WIDTH = 79
-README_BEGIN = "<!-- wavfx reference: made by tools/wavfx/cli/generate.py from commands.toml -->"
-README_END = "<!-- end of the wavfx reference -->"
 
 
 def load(path):
@@ -264,34 +262,55 @@ def completion(table):
     return "\n".join(out)
 
 
-def reference(table):
+def md_escape(text):
+    return re.sub(r"([\\`*_<>\[\]|])", r"\\\1", text)
+
+
+def md_text(text):
+    lines = []
+    for kind, words in blocks(text):
+        if lines and not (kind == "li" and lines[-1].startswith("- ")):
+            lines.append("")
+        lines.append(("- " if kind == "li" else "") + md_escape(words))
+    return lines
+
+
+def markdown(table):
+    """The manual as a page of Markdown: the same words as the manual page."""
     program = table["program"]
-    lines = [README_BEGIN, "```"]
+    synopses = ["%s %s %s" % (program, c["name"], s) for c in table["command"] for s in c["synopsis"]]
+    out = ["# %s" % program, "", "<!-- made by tools/wavfx/cli/generate.py from commands.toml: edit that -->", "",
+           "%s: %s. The same text is `man %s` and, per command, `%s COMMAND --help`." %
+           (program, md_escape(table["summary"]), program, program),
+           "", "## Synopsis", "", "```"] + [line.rstrip() for line in synopses] + ["```", "", "## Description", ""]
+    out += md_text(table["description"]) + ["", "## Commands"]
     for command in table["command"]:
-        lines += ["%s %s %s" % (program, command["name"], s) for s in command["synopsis"]]
-        lines[-len(command["synopsis"]):] = [line.rstrip() for line in lines[-len(command["synopsis"]):]]
-        lines.append("  " + command["summary"])
-        lines += option_lines([o for o in command["options"] if o["name"] != "help"])
-        lines.append("")
-    lines += ["%s COMMAND --help | %s --version" % (program, program)] + textwrap.wrap(exit_line(table), WIDTH)
-    return lines + ["```", README_END]
+        out += ["", "### %s" % command["name"], "", "```"]
+        out += [("%s %s %s" % (program, command["name"], s)).rstrip() for s in command["synopsis"]] + ["```", ""]
+        out += md_text(command["summary"][:1].upper() + command["summary"][1:] + ".\n\n" + command["help"])
+        out += ["", "| option | |", "|---|---|"]
+        for option in command["options"]:
+            tag = ", ".join("`%s`" % f for f in spellings(option)) + (" *%s*" % option["value"] if "value" in option else "")
+            out.append("| %s | %s |" % (tag, md_escape(option["help"])))
+    for section in table["section"]:
+        out += ["", "## %s" % section["title"].capitalize(), ""] + md_text(section["text"])
+    out += ["", "## Exit status", ""] + ["- **%d**: %s" % (e["status"], md_escape(e["meaning"])) for e in table["exit"]]
+    out += ["", "## See also", "", ", ".join(table["see_also"])]
+    return "\n".join(out) + "\n"
 
 
-def update_readme(table, path, check):
-    with open(path, encoding="utf-8") as f:
-        text = f.read()
-    begin, end = text.find(README_BEGIN), text.find(README_END)
-    if begin < 0 or end < 0:
-        sys.exit("generate.py: %s has no wavfx reference block" % path)
-    made = text[:begin] + "\n".join(reference(table)) + text[end + len(README_END):]
-    if made == text:
-        return 0
+def write_or_check(path, text, check):
+    """Writes a generated file; with check, says whether it is up to date instead."""
     if check:
-        print("%s: the wavfx reference differs from commands.toml; run %s %s --readme %s" %
-              (path, sys.argv[0], sys.argv[1], path), file=sys.stderr)
+        with open(path, encoding="utf-8") as f:
+            if f.read() == text:
+                return 0
+        print("%s differs from commands.toml; run %s %s --markdown %s" % (path, sys.argv[0], sys.argv[1], path),
+              file=sys.stderr)
         return 1
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     with open(path, "w", encoding="utf-8") as f:
-        f.write(made)
+        f.write(text)
     return 0
 
 
@@ -302,17 +321,15 @@ def main():
     parser.add_argument("--cxx")
     parser.add_argument("--man")
     parser.add_argument("--completion")
-    parser.add_argument("--readme")
+    parser.add_argument("--markdown")
     parser.add_argument("--check", action="store_true")
     args = parser.parse_args()
     table = load(args.table)
-    if args.readme:
-        return update_readme(table, args.readme, args.check)
+    if args.markdown:
+        return write_or_check(args.markdown, markdown(table), args.check)
     for path, text in ((args.cxx, cxx(table)), (args.man, man(table, args.version)), (args.completion, completion(table))):
         if path:
-            os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-            with open(path, "w", encoding="utf-8") as f:
-                f.write(text)
+            write_or_check(path, text, False)
     return 0
 
 

@@ -1,11 +1,6 @@
-// The one rule for every file a command writes where the user said:
-// - an input of the command is never its output (through links too);
-// - an existing regular file is refused unless -y, and is replaced in one
-//   step from a temporary beside it, so it is never seen half-written; with
-//   -n it is skipped, which is no failure;
-// - anything else that exists (standard output, a FIFO, a device node) is
-//   written through as it is, never replaced or unlinked;
-// - a write or close that fails is the command's failure.
+// Enforces the one rule for every file a command writes where the user said.
+// The rule is stated once, in cli/commands.toml under FILES WRITTEN, from which
+// the manual page and docs/wavfx.md are made.
 #pragma once
 
 #include <cstdio>
