@@ -313,9 +313,13 @@ void ClipStream::Run(const Step& step) {
             const float* x = At(step.in, 0, lag, 0);
             float* o = out.phases[0].data() + out.now;
             const std::int64_t first = position_ - static_cast<std::int64_t>(lag);
+            const auto taps = static_cast<std::int64_t>(BetweenTaps);
             for (std::size_t j = 0; j < count_; ++j) {
-                const std::int64_t after = to_ - 1 - (first + static_cast<std::int64_t>(j));
-                o[j] = Over(x + j, BetweenTaps, static_cast<std::ptrdiff_t>(std::min<std::int64_t>(after, BetweenTaps))) ? 1.0f : 0.0f;
+                // Samples left before the end, at most the taps; asked only near an end, since
+                // to_ - 1 - at overflows where there is none (to_ is INT64_MAX, at negative).
+                const std::int64_t at = first + static_cast<std::int64_t>(j);
+                const std::int64_t after = at < to_ - taps ? taps : to_ - 1 - at;
+                o[j] = Over(x + j, BetweenTaps, static_cast<std::ptrdiff_t>(after)) ? 1.0f : 0.0f;
             }
             break;
         }
