@@ -6,7 +6,6 @@
 //   bench_plugin_cost BUNDLE/velorik-clip.so [OVERSAMPLE:TRUE_PEAK]...
 #include <dlfcn.h>
 #include <lv2/core/lv2.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,16 +15,7 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-}  // namespace
+#include "CpuTime.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) return std::fprintf(stderr, "usage: bench_plugin_cost MODULE OVERSAMPLE:TRUE_PEAK...\n"), 2;

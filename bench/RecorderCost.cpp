@@ -4,7 +4,6 @@
 // ALSA's default device: unpaced through the file plugin, or at real time through
 // a sound server, for SECONDS (default 0.2). Both time the stop call.
 // Prints: blocks, CPU seconds per block, syncs per block (-1: not counted), stop ms.
-#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "CpuTime.h"
 #include "VelorikWAVDistortion.h"
 
 #ifdef VWD_FAKE_WAVE_IN
@@ -21,13 +21,6 @@
 #endif
 
 namespace {
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 std::basic_string<VwdChar16> Widen(const char* s) {
     std::basic_string<VwdChar16> out;

@@ -137,6 +137,15 @@ std::size_t ClipStream::Filter(std::size_t in, const Taps& taps) {
     return out;
 }
 
+// `in` plus `weight` times `step`, once both have reached the same sample.
+std::size_t ClipStream::Add(std::size_t in, std::size_t step, float weight) {
+    const std::size_t out = NewSignal(1, signals_[step].lag);
+    Reads(in, signals_[out].lag, 0);
+    Reads(step, signals_[out].lag, 0);
+    steps_.push_back({Kind::Add, in, out, step, None, nullptr, 0.0f, weight});
+    return out;
+}
+
 // One round: up, clip what the gate allows of what passes `level` (of the ceiling), down, and add
 // `weight` times the band-limited excess to the signal.
 std::size_t ClipStream::ModelRound(std::size_t in, bool first, float level, float weight) {
@@ -160,11 +169,7 @@ std::size_t ClipStream::ModelRound(std::size_t in, bool first, float level, floa
     steps_.push_back({Kind::Excess, signal, signal, None, gate, nullptr, level});
     for (auto stage = cascade_.rbegin(); stage != cascade_.rend(); ++stage) signal = Filter(signal, stage->down);
     if (truePeak_) signal = Filter(signal, top_);
-    const std::size_t out = NewSignal(1, signals_[signal].lag);
-    Reads(in, signals_[out].lag, 0);
-    Reads(signal, signals_[out].lag, 0);
-    steps_.push_back({Kind::Add, in, out, signal, None, nullptr, 0.0f, weight});
-    return out;
+    return Add(in, signal, weight);
 }
 
 // One round against the meter's interpolation: where it reads past its level, the step
@@ -173,12 +178,7 @@ std::size_t ClipStream::ModelRound(std::size_t in, bool first, float level, floa
 std::size_t ClipStream::MeterRound(std::size_t in) {
     const std::size_t read = Filter(in, meter_);
     steps_.push_back({Kind::Excess, read, read, None, None, nullptr, MeterLevel});
-    const std::size_t step = Filter(Filter(read, adjoint_), top_);
-    const std::size_t out = NewSignal(1, signals_[step].lag);
-    Reads(in, signals_[out].lag, 0);
-    Reads(step, signals_[out].lag, 0);
-    steps_.push_back({Kind::Add, in, out, step, None, nullptr, 0.0f, meterStep_});
-    return out;
+    return Add(in, Filter(Filter(read, adjoint_), top_), meterStep_);
 }
 
 // Near a stretch that passes the ceiling, the top of the band (past the first stage's

@@ -86,6 +86,7 @@ private:
     // A step writing at `lag` reads `signal` as far as `back` samples before its own positions.
     void Reads(std::size_t signal, std::size_t lag, std::size_t back);
     std::size_t Filter(std::size_t in, const Taps& taps);
+    std::size_t Add(std::size_t in, std::size_t step, float weight);
     std::size_t ModelRound(std::size_t in, bool first, float level, float weight);
     std::size_t MeterRound(std::size_t in);
     std::size_t FadeTheTop(std::size_t in);
